@@ -1,0 +1,43 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+// The root of every error this program raises on purpose. Its message is the text the user sees
+// in the error box, so it is kept exactly as given and never decorated by what().
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& Message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+// A text that should have been a number.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A file that could not be created, opened, read or written.
+class EFileError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class EFCreateError : public EFileError {
+public:
+    using EFileError::EFileError;
+};
+
+class EFOpenError : public EFileError {
+public:
+    using EFileError::EFileError;
+};
+
+// Converts decimal text to an int the way the user-facing conversions do: optional blanks,
+// optional sign, digits, nothing else, and within range; otherwise EConvertError with
+// "'<text>' is not a valid integer value".
+int StrToInt(const std::string& text);

@@ -1,0 +1,128 @@
+#include "platform/FileSystem.h"
+
+#include "platform/Exceptions.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::string NativePath(std::string_view enginePath) {
+    std::string native;
+    native.reserve(enginePath.size());
+    for (const char c : enginePath) {
+        const bool separator = c == '\\' || c == '/';
+        if (separator && !native.empty() && native.back() == '/')
+            continue;
+        native.push_back(separator ? '/' : c);
+    }
+    return native;
+}
+
+static bool StatIs(const std::string& path, mode_t kind) {
+    struct stat info {};
+    return ::stat(NativePath(path).c_str(), &info) == 0 && (info.st_mode & S_IFMT) == kind;
+}
+
+bool FileExists(const std::string& path) { return StatIs(path, S_IFREG); }
+
+bool DirectoryExists(const std::string& path) { return StatIs(path, S_IFDIR); }
+
+bool CreateDir(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+
+bool DeleteFile(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+std::string CurrentDir() {
+    std::string buffer(4096, '\0');
+    if (::getcwd(buffer.data(), buffer.size()) == nullptr)
+        return {};
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
+bool SetCurrentDir(const std::string& path) { return ::chdir(NativePath(path).c_str()) == 0; }
+
+std::string ProgramDir() {
+    std::string dir = QCoreApplication::applicationDirPath().toStdString();
+    if (dir.empty() || dir.back() != '/')
+        dir.push_back('/');
+    return dir;
+}
+
+std::string ProgramFileName() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+}
+
+} // namespace platform
+
+TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
+    const std::string native = platform::NativePath(fileName);
+    if (mode == Mode::Create) {
+        fd_ = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            throw EFCreateError("Cannot create file " + fileName);
+    } else {
+        fd_ = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            throw EFOpenError("Cannot open file " + fileName);
+    }
+}
+
+TFileStream::~TFileStream() { Close(); }
+
+void TFileStream::Write(const void* data, size_t count) {
+    const char* bytes = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t written = ::write(fd_, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            throw EFileError("Stream write error");
+        bytes += written;
+        count -= static_cast<size_t>(written);
+    }
+}
+
+size_t TFileStream::Read(void* data, size_t count) {
+    for (;;) {
+        const ssize_t got = ::read(fd_, data, count);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw EFileError("Stream read error");
+        return static_cast<size_t>(got);
+    }
+}
+
+size_t TFileStream::ReadAt(void* data, size_t count, uint64_t offset) {
+    for (;;) {
+        const ssize_t got = ::pread(fd_, data, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw EFileError("Stream read error");
+        return static_cast<size_t>(got);
+    }
+}
+
+uint64_t TFileStream::Size() const {
+    struct stat info {};
+    return ::fstat(fd_, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+void TFileStream::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}

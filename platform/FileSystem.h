@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The one door to the disk. The engine builds its paths with backslashes, as the log shows
+// them; every call here maps such a path to a native one first.
+namespace platform {
+
+// Backslashes become slashes and every run of separators is folded into one, so "D\\gallery\"
+// and "D/gallery/" name the same directory.
+std::string NativePath(std::string_view enginePath);
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates one directory level; false when it could not (the parent is missing, no rights, ...).
+bool CreateDir(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Renames over an existing target, so a finished download replaces any earlier copy at once.
+bool RenameFile(const std::string& from, const std::string& to);
+
+std::string CurrentDir();
+bool SetCurrentDir(const std::string& path);
+
+// The directory of the running program, native, with a trailing separator.
+std::string ProgramDir();
+// The program file's own name, such as "VantrelBackup".
+std::string ProgramFileName();
+
+} // namespace platform
+
+// A file opened for writing (created or truncated) or for reading. Closed by its destructor.
+class TFileStream {
+public:
+    enum class Mode { Create, OpenRead };
+
+    // Raises EFCreateError "Cannot create file <name>" or EFOpenError "Cannot open file <name>".
+    TFileStream(const std::string& fileName, Mode mode);
+    ~TFileStream();
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    // Writes all of it or raises EFileError "Stream write error".
+    void Write(const void* data, size_t count);
+    // Reads up to count bytes at the current position; 0 at the end.
+    size_t Read(void* data, size_t count);
+    // Reads up to count bytes at an absolute offset, leaving the position alone.
+    size_t ReadAt(void* data, size_t count, uint64_t offset);
+    uint64_t Size() const;
+    void Close();
+    const std::string& FileName() const { return fileName_; }
+
+private:
+    std::string fileName_;
+    int fd_ = -1;
+};

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the normal build first, then the sanitizer build. The
+# tests start the servers they need (nginx, tinyproxy, FTP) themselves on free loopback ports.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh
+(cd build && ctest --output-on-failure --timeout 1200)
+bash scripts/build.sh asan
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure --timeout 1200)
