@@ -1,0 +1,33 @@
+#include "platform/Exceptions.h"
+
+#include <gtest/gtest.h>
+
+TEST(StrToInt, AcceptsBlanksSignsAndTheWholeRange) {
+    EXPECT_EQ(StrToInt("42"), 42);
+    EXPECT_EQ(StrToInt("  7"), 7);
+    EXPECT_EQ(StrToInt("-15"), -15);
+    EXPECT_EQ(StrToInt("+15"), 15);
+    EXPECT_EQ(StrToInt("007"), 7);
+    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    EXPECT_EQ(StrToInt("-2147483648"), -2147483647 - 1);
+}
+
+TEST(StrToInt, RejectsAnythingElseWithTheUsersText) {
+    const auto message = [](const std::string& text) -> std::string {
+        try {
+            StrToInt(text);
+        } catch (const EConvertError& error) {
+            return error.what();
+        }
+        return "converted";
+    };
+    EXPECT_EQ(message("abc"), "'abc' is not a valid integer value");
+    EXPECT_EQ(message(""), "'' is not a valid integer value");
+    EXPECT_EQ(message("12a"), "'12a' is not a valid integer value");
+    EXPECT_EQ(message("-"), "'-' is not a valid integer value");
+    EXPECT_EQ(message("1 2"), "'1 2' is not a valid integer value");
+    EXPECT_EQ(message("2147483648"), "'2147483648' is not a valid integer value");
+    EXPECT_EQ(message("-2147483649"), "'-2147483649' is not a valid integer value");
+    EXPECT_EQ(message("99999999999999999999"),
+              "'99999999999999999999' is not a valid integer value");
+}
