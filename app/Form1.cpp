@@ -140,19 +140,27 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id) {
+    const std::string typedId = id.toStdString();
+    RunJob([this, query, &typedId] { return engine_->RunGalleryJob(query, typedId); });
+}
+
+void TForm1::RunJob(const std::function<bool()>& job) {
+    // Nothing new starts in a window that is closing (a batch would go on with its next line).
+    if (closing_)
+        return;
     SetJobButtonsRunning(true);
     JobCancelled = false;
     JobScope scope(jobDepth_);
     bool completed = false;
     try {
-        completed = engine_->RunGalleryJob(query, id.toStdString());
+        completed = job();
     } catch (...) {
         // The transfer aborted because the window closed is not an error worth a box.
         if (closing_)
             return;
         throw;
     }
-    // A job whose first page did not arrive keeps the running state until the user cancels.
+    // A job that stopped early keeps the running state until the user cancels.
     if (completed)
         Button1Click();
 }

@@ -6,6 +6,7 @@
 #include "ui/DirectoryChooser.h"
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -123,6 +124,9 @@ private:
     void ShowPanelPictures();
     void SetJobButtonsRunning(bool running);
     void RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id);
+    // Runs one job between the running and idle button states; the job returns true when it
+    // ran to its end.
+    void RunJob(const std::function<bool()>& job);
     void SelectSite(const char* siteWord);
     void WireProxy();
     bool FocusBlocksShortcuts() const;

@@ -114,6 +114,9 @@ TEST_F(WindowTest, ClosingDuringAJobStopsItWithoutAnErrorBox) {
     EXPECT_TRUE(ShownErrors().empty());
     EXPECT_FALSE(form->isVisible());
     EXPECT_FALSE(form->JobRunning());
+    // A batch going on with its next line starts nothing in the closed window.
+    form->Button3Click();
+    EXPECT_EQ(engine->fetches.size(), 1u);
 }
 
 TEST_F(WindowTest, ClosingWhileIdleCancelsNothing) {
