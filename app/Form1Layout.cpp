@@ -152,7 +152,8 @@ void TForm1::CreateControls() {
     Memo1->setGeometry(6, 6, kPanelWidth - 12, 225 - 12);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Label12 = new QLabel(this);
     Label12->setGeometry(kPanelLeft, 620, kPanelWidth, 18);
 
