@@ -1,9 +1,9 @@
-#include <QApplication>
-#include <QLabel>
+#include "app/Form1.h"
+#include "ui/Application.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QLabel placeholder("Vantrel Backup");
-    placeholder.show();
+    ui::TApplication app(argc, argv);
+    TForm1 form;
+    form.show();
     return app.exec();
 }

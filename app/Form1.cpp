@@ -1,0 +1,302 @@
+#include "app/Form1.h"
+
+#include "app/engine/Sites.h"
+#include "platform/FileSystem.h"
+#include "ui/Guard.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTextEdit>
+#include <QTime>
+#include <QTimeEdit>
+#include <QTimer>
+
+namespace {
+
+const char* const kCaption = "Vantrel Backup              V.0.0.17";
+
+QString CurrentTimeText() {
+    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+}
+
+// Counts the job handlers on the stack, also when one ends by an exception.
+class JobScope {
+public:
+    explicit JobScope(int& depth) : depth_(depth) { ++depth_; }
+    ~JobScope() { --depth_; }
+    JobScope(const JobScope&) = delete;
+    JobScope& operator=(const JobScope&) = delete;
+
+private:
+    int& depth_;
+};
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent), ChooseDirectory(ui::PlatformDirectoryChooser(this)) {
+    engine_ = std::make_unique<TBackupEngine>(*this);
+    CreateControls();
+    ShowPanelPictures();
+    ConnectHandlers();
+    // The clock shows the time from the start, not only after the first tick.
+    Label10->setText(CurrentTimeText());
+    // Key preview: the window sees every key press before the focused control does.
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::UseEngine(std::unique_ptr<TBackupEngine> engine) {
+    engine_ = std::move(engine);
+}
+
+void TForm1::ConnectHandlers() {
+    auto onClick = [this](QPushButton* button, void (TForm1::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { ui::Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    onClick(Button1, &TForm1::Button1Click);
+    onClick(Button2, &TForm1::Button2Click);
+    onClick(Button3, &TForm1::Button3Click);
+    onClick(Button4, &TForm1::Button4Click);
+    onClick(Button5, &TForm1::Button5Click);
+    onClick(BitBtn3, &TForm1::BitBtn3Click);
+    RadioButton1->OnClick = [this] { RadioButton1Click(); };
+    RadioButton2->OnClick = [this] { RadioButton2Click(); };
+    connect(Timer1, &QTimer::timeout, this, [this] { ui::Guarded([this] { Timer1Timer(); }); });
+}
+
+void TForm1::FormCreate() {
+    IniFileName = platform::ProgramDir() + "VantrelBackup.ini";
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Restoring a minimized window is not a new show.
+    if (event->spontaneous())
+        return;
+    // The settings storage restores the stored fields here, before FormShow, once it exists.
+    ui::Guarded([this] { FormShow(); });
+}
+
+void TForm1::FormShow() {
+    CheckBox3->setChecked(false);
+    if (Edit1->text().isEmpty())
+        Edit1->setText(QString::fromStdString(platform::ProgramDir()));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    DateTimePicker1->setTime(QTime::currentTime());
+    engine_->MultimediaDisabled = false;
+    engine_->SiteWord = RadioButton1->isChecked() ? sites::kSiteAWord : sites::kSiteBWord;
+    WireProxy();
+}
+
+// ATTACH POINT (proxy wiring): copies the proxy dialog's host and port into the HTTP client;
+// both arrive with the proxy dialog and the client.
+void TForm1::WireProxy() {}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    ui::Guarded([this] {
+        // A job still on the stack stops instead of running on in a window nobody sees; the
+        // program ends as soon as it has unwound.
+        if (JobRunning()) {
+            closing_ = true;
+            JobCancelled = true;
+            CancelTransfers();
+        }
+        // The settings storage saves the fields here once it exists.
+    });
+    event->accept();
+}
+
+void TForm1::SetJobButtonsRunning(bool running) {
+    Button2->setEnabled(!running);
+    Button3->setEnabled(!running);
+    Button4->setEnabled(!running);
+    Button1->setEnabled(running);
+}
+
+void TForm1::Button1Click() {
+    SetJobButtonsRunning(false);
+    JobCancelled = true;
+}
+
+void TForm1::Button3Click() {
+    RunGalleryCommand(TBackupEngine::GalleryQuery::Folder, Edit3->text());
+}
+
+void TForm1::Button4Click() {
+    RunGalleryCommand(TBackupEngine::GalleryQuery::User, Edit5->text());
+}
+
+void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id) {
+    const std::string typedId = id.toStdString();
+    RunJob([this, query, &typedId] { return engine_->RunGalleryJob(query, typedId); });
+}
+
+void TForm1::RunJob(const std::function<bool()>& job) {
+    // Nothing new starts in a window that is closing (a batch would go on with its next line).
+    if (closing_)
+        return;
+    SetJobButtonsRunning(true);
+    JobCancelled = false;
+    JobScope scope(jobDepth_);
+    bool completed = false;
+    try {
+        completed = job();
+    } catch (...) {
+        // The transfer aborted because the window closed is not an error worth a box.
+        if (closing_)
+            return;
+        throw;
+    }
+    // A job that stopped early keeps the running state until the user cancels.
+    if (completed)
+        Button1Click();
+}
+
+// ATTACH POINT (instruction scans): needs the FTP client; until then the command does nothing
+// rather than leave the buttons in the running state.
+void TForm1::Button2Click() {}
+
+// ATTACH POINT (proxy dialog): shows the dialog, then wires the proxy; the dialog is not there
+// yet, so there is nothing to show.
+void TForm1::Button5Click() {}
+
+// ATTACH POINT (batch list): runs the gallery jobs listed in "list.txt"; it needs the page
+// fetch and the crawl to do anything useful, so it stays silent until they exist.
+void TForm1::RunBatchList() {}
+
+// ATTACH POINT (transfer cancel): calls the HTTP client's Cancel once the client exists.
+void TForm1::CancelTransfers() {}
+
+void TForm1::BitBtn3Click() {
+    const std::optional<std::string> chosen = ChooseDirectory(Edit1->text().toStdString());
+    if (!chosen)
+        return;
+    Edit1->setText(QString::fromStdString(*chosen));
+    // "list.txt" is read from the current directory, which follows the chosen destination.
+    platform::SetCurrentDir(*chosen);
+}
+
+void TForm1::SelectSite(const char* siteWord) {
+    const QString prefix =
+        QStringLiteral("http://www.") + QLatin1String(siteWord) + ".com/cgi-bin/gallery.cgi";
+    Label4->setText(prefix + "?f=");
+    Label5->setText(prefix + "?m=");
+    Label4->adjustSize();
+    Label5->adjustSize();
+    engine_->SiteWord = siteWord;
+}
+
+void TForm1::RadioButton1Click() {
+    SelectSite(sites::kSiteAWord);
+}
+
+void TForm1::RadioButton2Click() {
+    SelectSite(sites::kSiteBWord);
+}
+
+void TForm1::Timer1Timer() {
+    Label10->setText(CurrentTimeText());
+    if (engine_->DownloadActive)
+        ++engine_->StallCounter;
+    // Only a download in progress is cancelled: a count left over from a long FTP transfer must
+    // not abort the next job's first page.
+    if (engine_->DownloadActive && engine_->StallCounter > 30)
+        CancelTransfers();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget->window() != this)
+        return false;
+    // A key press unhandled by the focused control travels on to its parents; only its first
+    // delivery counts.
+    QWidget* focused = focusWidget();
+    if (widget != (focused != nullptr ? focused : this))
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    ui::Guarded([this, key] { FormKeyDown(key->key(), key->modifiers()); });
+    return false;
+}
+
+bool TForm1::FocusBlocksShortcuts() const {
+    QWidget* focused = focusWidget();
+    // A spin box types into a line edit of its own, yet it does not block.
+    for (QWidget* w = focused; w != nullptr && w != this; w = w->parentWidget())
+        if (qobject_cast<QAbstractSpinBox*>(w) != nullptr)
+            return false;
+    for (QWidget* w = focused; w != nullptr && w != this; w = w->parentWidget())
+        if (qobject_cast<QLineEdit*>(w) != nullptr || qobject_cast<QPlainTextEdit*>(w) != nullptr ||
+            qobject_cast<QTextEdit*>(w) != nullptr)
+            return true;
+    return false;
+}
+
+void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
+    if (FocusBlocksShortcuts())
+        return;
+    const auto held = shift & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    if (held != Qt::ControlModifier)
+        return;
+    // A second job inside a running one would share its network clients.
+    const bool jobsAllowed = !JobRunning();
+    if (key == Qt::Key_L && jobsAllowed)
+        RunBatchList();
+    if (key == Qt::Key_D)
+        BitBtn3Click();
+    if (key == Qt::Key_B)
+        RadioButton1->setChecked(true);
+    if (key == Qt::Key_M)
+        RadioButton2->setChecked(true);
+    if (key == Qt::Key_I && jobsAllowed)
+        Button3Click();
+    if (key == Qt::Key_U && jobsAllowed)
+        Button4Click();
+    if (key == Qt::Key_N && jobsAllowed)
+        Button2Click();
+    if (key == Qt::Key_P)
+        CheckBox1->toggle();
+    if (key == Qt::Key_C)
+        Button1Click();
+}
+
+void TForm1::Log(const std::string& message) {
+    QString text = QString::fromStdString(message);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Memo1->appendPlainText(text);
+}
+
+void TForm1::ClearLog() {
+    Memo1->clear();
+}
+
+void TForm1::Status(const std::string& text) {
+    Label12->setText(QString::fromStdString(text));
+}
+
+std::string TForm1::Destination() const {
+    return Edit1->text().toStdString();
+}
+
+// The proxy dialog's port field; the dialog comes later, and until then no proxy is set.
+std::string TForm1::ProxyPortText() const {
+    return {};
+}
+
+void TForm1::ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

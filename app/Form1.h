@@ -1,0 +1,137 @@
+#pragma once
+
+#include "app/engine/BackupEngine.h"
+#include "app/engine/JobHost.h"
+#include "ui/Controls.h"
+#include "ui/DirectoryChooser.h"
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QTimeEdit;
+class QTimer;
+
+// The main window: the settings fields, the job commands, Cancel, the log, the status line and
+// the clock. It owns the job engine and lends it the log, the status line, the destination, the
+// cancel flag and the message pump.
+class TForm1 : public QWidget, public TJobHost {
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Handlers, one per control event.
+    void FormCreate();
+    void FormShow();
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void BitBtn3Click();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void Timer1Timer();
+    void RunBatchList();
+
+    // Aborts the network transfer a job is waiting on; the watchdog and closing the window call
+    // it. Virtual so that the tests can watch it.
+    virtual void CancelTransfers();
+
+    // True while a job handler is running (possibly waiting inside the message pump).
+    bool JobRunning() const { return jobDepth_ > 0; }
+
+    TBackupEngine& Engine() { return *engine_; }
+    // Replaces the engine before the window is shown (tests use a scripted engine).
+    void UseEngine(std::unique_ptr<TBackupEngine> engine);
+
+    // TJobHost
+    void Log(const std::string& message) override;
+    void ClearLog() override;
+    void Status(const std::string& text) override;
+    std::string Destination() const override;
+    std::string ProxyPortText() const override;
+    bool Cancelled() const override { return JobCancelled; }
+    void ProcessMessages() override;
+
+    // Controls.
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label13 = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLabel* Label16 = nullptr;
+    QLabel* Label17 = nullptr;
+    QLabel* Label18 = nullptr;
+    QLabel* Label19 = nullptr;
+    QLabel* Label20 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QSpinBox* SpinEdit1 = nullptr;
+    QTimeEdit* DateTimePicker1 = nullptr;
+    ui::TRadioButton* RadioButton1 = nullptr;
+    ui::TRadioButton* RadioButton2 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Image3 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // The settings file the settings storage reads at show and writes at close.
+    std::string IniFileName;
+    // The cancel flag the jobs poll; set by Cancel and at the end of every job.
+    bool JobCancelled = false;
+    // The destination chooser; tests put a scripted one here.
+    ui::DirectoryChooser ChooseDirectory;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void ShowPanelPictures();
+    void SetJobButtonsRunning(bool running);
+    void RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id);
+    // Runs one job between the running and idle button states; the job returns true when it
+    // ran to its end.
+    void RunJob(const std::function<bool()>& job);
+    void SelectSite(const char* siteWord);
+    void WireProxy();
+    bool FocusBlocksShortcuts() const;
+
+    std::unique_ptr<TBackupEngine> engine_;
+    int jobDepth_ = 0;
+    bool closing_ = false;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// What a job needs from the window that runs it. The engine sees no widget: the window lends it
+// these few services, and the tests can lend a fake.
+class TJobHost {
+public:
+    virtual ~TJobHost() = default;
+
+    // Adds one message to the log; a CR LF inside it starts a second line.
+    virtual void Log(const std::string& message) = 0;
+    virtual void ClearLog() = 0;
+    // Replaces the status line.
+    virtual void Status(const std::string& text) = 0;
+    // The destination directory as the user set it, with or without a trailing separator.
+    virtual std::string Destination() const = 0;
+    // The proxy port as typed into the proxy dialog; empty when no proxy is used.
+    virtual std::string ProxyPortText() const = 0;
+    // True once the user cancelled the running job (or the window is closing).
+    virtual bool Cancelled() const = 0;
+    // Lets the window handle what is pending (Cancel, shortcuts, the timer) during a long job.
+    virtual void ProcessMessages() = 0;
+};

@@ -1,0 +1,137 @@
+#include "WindowFixture.h"
+#include "platform/Exceptions.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+TEST_F(WindowTest, AFailedFirstFetchLeavesTheRunningStateUntilCancel) {
+    ShowActive();
+    form->Memo1->appendPlainText("an earlier job");
+    form->Button3->click();
+
+    EXPECT_TRUE(Running());
+    EXPECT_FALSE(form->JobCancelled);
+    EXPECT_EQ(form->Label12->text(), "getting list . . . ");
+    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty()) << "the log is cleared at the start";
+    EXPECT_TRUE(engine->crawls.empty());
+
+    form->Button1->click();
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(form->JobCancelled);
+}
+
+TEST_F(WindowTest, ACompletedJobLogsItsUrlCrawlsAndReturnsToIdle) {
+    ShowActive();
+    form->Edit1->setText("/srv/pictures/");
+    bool runningDuringFetch = false;
+    engine->duringFetch = [&] {
+        runningDuringFetch = Running();
+        return true;
+    };
+    form->Button4->click();
+
+    EXPECT_TRUE(runningDuringFetch);
+    EXPECT_EQ(form->Memo1->toPlainText(),
+              "http://www.vantrelpix.com/cgi-bin/gallery.cgi?m=pelmark");
+    ASSERT_EQ(engine->crawls.size(), 1u);
+    EXPECT_EQ(engine->crawls[0].first, "/srv/pictures/");
+    EXPECT_EQ(engine->crawls[0].second, "pelmark");
+    EXPECT_EQ(form->Label12->text(), ". . . done getting files");
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(form->JobCancelled);
+}
+
+// The page file is destination + ID + ".html" joined as they are: without a trailing
+// separator the file lands beside the destination, its name starting with the directory's.
+TEST_F(WindowTest, FirstPageUrlAndFileFollowTheFieldsAsTyped) {
+    ShowActive();
+    form->RadioButton2->setChecked(true);
+    form->Edit3->setText("123");
+    form->Edit5->setText("some one");
+    for (const char* destination : {"/tmp/vantrel-backup/", "/tmp/vantrel-backup"}) {
+        form->Edit1->setText(destination);
+        form->Button3Click();
+        form->Button4Click();
+    }
+    using Fetch = std::pair<std::string, std::string>;
+    const std::vector<Fetch> expected = {
+        {"http://www.vantrelshots.com/cgi-bin/gallery.cgi?f=123", "/tmp/vantrel-backup/123.html"},
+        {"http://www.vantrelshots.com/cgi-bin/gallery.cgi?m=some one",
+         "/tmp/vantrel-backup/some one.html"},
+        {"http://www.vantrelshots.com/cgi-bin/gallery.cgi?f=123", "/tmp/vantrel-backup123.html"},
+        {"http://www.vantrelshots.com/cgi-bin/gallery.cgi?m=some one", "/tmp/vantrel-backup"
+                                                                       "some one.html"},
+    };
+    EXPECT_EQ(engine->fetches, expected);
+}
+
+TEST_F(WindowTest, OnlyGetByIdCreatesAMissingDestination) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    ShowActive();
+    const QString byUser = root.filePath("by-user");
+    form->Edit1->setText(byUser + "/");
+    form->Button4Click();
+    EXPECT_FALSE(QDir(byUser).exists());
+
+    const QString byId = root.filePath("by-id");
+    form->Edit1->setText(byId + "/");
+    form->Button3Click();
+    EXPECT_TRUE(QDir(byId).exists());
+
+    // One level only, and a failure is left for the file writes to report.
+    const QString deep = root.filePath("a/b");
+    form->Edit1->setText(deep + "/");
+    form->Button3Click();
+    EXPECT_FALSE(QDir(deep).exists());
+    EXPECT_TRUE(ShownErrors().empty());
+}
+
+TEST_F(WindowTest, AnErrorLeavingAJobIsShownAndKeepsTheRunningState) {
+    ShowActive();
+    engine->duringFetch = []() -> bool { throw EFCreateError("Cannot create file x.html"); };
+    form->Button3->click();
+    ASSERT_EQ(ShownErrors().size(), 1u);
+    EXPECT_EQ(ShownErrors()[0].message, "Cannot create file x.html.");
+    EXPECT_TRUE(Running());
+    EXPECT_FALSE(form->JobRunning());
+}
+
+TEST_F(WindowTest, ClosingDuringAJobStopsItWithoutAnErrorBox) {
+    ShowActive();
+    engine->duringFetch = [&]() -> bool {
+        form->close();
+        EXPECT_TRUE(form->JobCancelled);
+        EXPECT_EQ(form->cancelTransfers, 1);
+        // What a cancelled transfer raises while the window closes.
+        throw Exception("Operation aborted");
+    };
+    form->Button3->click();
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->JobRunning());
+    // A batch going on with its next line starts nothing in the closed window.
+    form->Button3Click();
+    EXPECT_EQ(engine->fetches.size(), 1u);
+}
+
+TEST_F(WindowTest, ClosingWhileIdleCancelsNothing) {
+    ShowActive();
+    form->close();
+    EXPECT_EQ(form->cancelTransfers, 0);
+}
+
+TEST_F(WindowTest, LogAddsOneLinePerMessageAndSplitsAtCrLf) {
+    ShowActive();
+    form->Log("first");
+    form->Log("Cookie:\r\nsession=42");
+    EXPECT_EQ(form->Memo1->toPlainText(), "first\nCookie:\nsession=42");
+    EXPECT_EQ(form->Memo1->blockCount(), 3);
+    form->Status("one");
+    form->Status("two");
+    EXPECT_EQ(form->Label12->text(), "two");
+}

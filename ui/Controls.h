@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QLabel>
+#include <QRadioButton>
+#include <QRect>
+#include <functional>
+
+// The control conventions the windows are written against, over Qt Widgets.
+namespace ui {
+
+// A radio button whose click handler runs whenever it becomes the checked one, whether the user
+// clicked it or code set it (settings restore, shortcuts). Checking it again while it is already
+// checked runs nothing.
+class TRadioButton : public QRadioButton {
+public:
+    TRadioButton(const QString& caption, QWidget* parent);
+    std::function<void()> OnClick;
+};
+
+// A raised panel filled with one colour; its children are placed in its own coordinates.
+QFrame* MakePanel(QWidget* parent, const QRect& geometry, const QColor& colour);
+
+// A label at a fixed position, sized to its text.
+QLabel* MakeLabel(QWidget* parent, const QString& caption, int left, int top);
+
+// Bold (headings) and large bold red (the "OR" separators) label styles.
+void MakeBold(QLabel* label);
+void MakeLargeBoldRed(QLabel* label);
+
+} // namespace ui
