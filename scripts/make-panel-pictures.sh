@@ -36,4 +36,5 @@ done
 echo >>"$work/data.cpp"
 echo "} // namespace ui" >>"$work/data.cpp"
 mv "$work/data.cpp" "$out"
+clang-format -i "$out"
 echo "wrote $out"
