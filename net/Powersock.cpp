@@ -30,7 +30,7 @@ TPowersock::TPowersock()
     : window_(
           std::make_unique<platform::MessageWindow>([this](int message) { OnMessage(message); })),
       socket_(std::make_unique<platform::AsyncSocket>()), timer_(std::make_unique<TThreadTimer>()),
-      chunk_(std::make_unique<char[]>(ChunkSize)) {
+      chunk_(std::make_unique<char[]>(ReceiveAreaSize)) {
     Report(8, "Create");
     timer_->SetEnabled(false);
     timer_->SetOnTimer([this](TComponent*) { TimerFired(); });
@@ -85,10 +85,10 @@ void TPowersock::OnSocketEvent(unsigned event, uint16_t error) {
     lastEventOk_ = error == 0;
     switch (event) {
     case platform::EventRead:
-        ReadToStream();
+        ReadSteps();
         break;
     case platform::EventWrite:
-        WriteFromStream();
+        WriteSteps();
         break;
     case platform::EventAccept:
         connected_ = true;
@@ -125,11 +125,30 @@ void TPowersock::OnLookupReply(uint16_t error, uint32_t address) {
 void TPowersock::OnMessage(int message) {
     if (message == ReadMoreMessage) {
         readMorePending_ = false;
-        ReadToStream();
+        ReadSteps();
     } else if (message == SendMoreMessage) {
         sendMorePending_ = false;
-        WriteFromStream();
+        WriteSteps();
     }
+}
+
+// A step that filled a whole chunk would post a read-more request; the next few such requests
+// are served here at once, and only the last one is posted.
+void TPowersock::ReadSteps() {
+    int step = 0;
+    while (ReadToStream() && !cancelRequested_ && ++step < StepsPerEvent) {
+    }
+    FlushCapture();
+    if (step == StepsPerEvent)
+        PostReadMore();
+}
+
+void TPowersock::WriteSteps() {
+    for (int step = 0; step < StepsPerEvent; ++step) {
+        if (!WriteFromStream() || cancelRequested_)
+            return;
+    }
+    PostSendMore();
 }
 
 // A request already on its way does the same work; a second one would only find nothing.

@@ -121,6 +121,11 @@ protected:
 private:
     // Data moves in chunks of at most this many bytes per receive and per send.
     static constexpr size_t ChunkSize = 16383;
+    // Steps run back to back for one event before the rest is left to a posted request, so a
+    // fast stream costs few trips through the event loop yet never keeps the loop waiting
+    // longer than a few chunks.
+    static constexpr int StepsPerEvent = 8;
+    static constexpr size_t ReceiveAreaSize = StepsPerEvent * ChunkSize;
     // Requests the component posts to itself.
     enum Message { ReadMoreMessage = 1, SendMoreMessage = 2 };
 
@@ -135,10 +140,15 @@ private:
     void OnMessage(int message);
     void OnAcceptReady(uint16_t error);
     void OnLookupReply(uint16_t error, uint32_t address);
-    void ReadToStream();
-    void WriteFromStream();
+    // One receive step; true when it filled a whole chunk, so that more may be waiting.
+    bool ReadToStream();
+    // One send step; true when it sent a whole chunk and more is queued.
+    bool WriteFromStream();
+    void ReadSteps();
+    void WriteSteps();
     void DrainOnClose();
-    void StoreReceived(const char* data, size_t count);
+    long ReceiveChunk(uint16_t& error);
+    void FlushCapture();
     void PostReadMore();
     void PostSendMore();
     void SendBytes(const char* data, size_t count);
@@ -178,6 +188,7 @@ private:
     ByteQueue sendStream_;
     std::unique_ptr<TFileStream> captureFile_;
     std::exception_ptr captureError_;
+    size_t captureFill_ = 0; // received bytes in chunk_ not yet written to the capture file
     std::unique_ptr<TFileStream> sendFile_;
     uint64_t sendFileSize_ = 0;
     uint64_t sendFilePosition_ = 0;

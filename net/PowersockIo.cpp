@@ -24,38 +24,58 @@ private:
 
 // ---- the pump steps ---------------------------------------------------------------------
 
-// Received bytes go to the capture file while one runs, else to the receive buffer.
-void TPowersock::StoreReceived(const char* data, size_t count) {
+// Receives one chunk into the receive area: at its start, or during a capture behind the bytes
+// not yet written, so that the few chunks of one event reach the file in one write.
+long TPowersock::ReceiveChunk(uint16_t& error) {
+    char* target = chunk_.get() + (captureFile_ != nullptr ? captureFill_ : 0);
+    const long count = socket_->Receive(target, ChunkSize, error);
+    if (count <= 0)
+        return count;
+    const size_t received = static_cast<size_t>(count);
     if (captureFile_ != nullptr) {
-        if (!captureError_) {
-            try {
-                captureFile_->Write(data, count);
-            } catch (...) {
-                // Ends the capture, which raises it: a download must not lose bytes silently.
-                captureError_ = std::current_exception();
-            }
-        }
+        captureFill_ += received;
+        if (captureFill_ + ChunkSize > ReceiveAreaSize)
+            FlushCapture();
     } else {
-        receiveStream_.Append(data, count);
+        receiveStream_.Append(target, received);
     }
     if (counting_) {
-        bytesReceived_ += static_cast<uint32_t>(count);
+        bytesReceived_ += static_cast<uint32_t>(received);
         if (OnPacketRecvd)
             OnPacketRecvd(this);
     }
+    return count;
 }
 
-void TPowersock::ReadToStream() {
+// Runs before control goes back to the event loop, so whoever looks at the file from there
+// finds every byte received so far.
+void TPowersock::FlushCapture() {
+    if (captureFill_ == 0)
+        return;
+    const size_t count = captureFill_;
+    captureFill_ = 0;
+    if (captureFile_ == nullptr || captureError_)
+        return;
+    try {
+        captureFile_->Write(chunk_.get(), count);
+    } catch (...) {
+        // Ends the capture, which raises it: a download must not lose bytes silently.
+        captureError_ = std::current_exception();
+    }
+}
+
+bool TPowersock::ReadToStream() {
     if (cancelRequested_)
         socket_->Select(0);
     if (busy_)
-        return;
+        return false;
     bool failed = false;
+    bool fullChunk = false;
     {
         FlagScope busy(busy_);
         Report(8, "ReadToStream");
         uint16_t error = 0;
-        const long count = socket_->Receive(chunk_.get(), ChunkSize, error);
+        const long count = ReceiveChunk(error);
         if (count < 0 && error != platform::SocketError::WouldBlock) {
             // Nothing is raised here: the close event that follows a broken connection ends
             // the waits that depend on it.
@@ -63,36 +83,33 @@ void TPowersock::ReadToStream() {
             lastError_ = error;
             if (OnError)
                 OnError(this, error, ErrorText(error));
-        } else if (count > 0) {
-            StoreReceived(chunk_.get(), static_cast<size_t>(count));
-            if (static_cast<size_t>(count) == ChunkSize)
-                PostReadMore();
         }
+        fullChunk = count == static_cast<long>(ChunkSize);
     }
     if (!failed && receiveHook_)
         receiveHook_(this);
+    return fullChunk;
 }
 
 void TPowersock::DrainOnClose() {
-    size_t drained = 0;
+    bool drained = false;
     while (!cancelRequested_) {
         uint16_t error = 0;
-        const long count = socket_->Receive(chunk_.get(), ChunkSize, error);
-        if (count <= 0)
+        if (ReceiveChunk(error) <= 0)
             break;
-        StoreReceived(chunk_.get(), static_cast<size_t>(count));
-        drained += static_cast<size_t>(count);
+        drained = true;
     }
+    FlushCapture();
     connected_ = false;
     CloseSocket();
     // A line that came with the close (an FTP 421, say) is seen like any other.
-    if (drained > 0 && receiveHook_)
+    if (drained && receiveHook_)
         receiveHook_(this);
 }
 
-void TPowersock::WriteFromStream() {
+bool TPowersock::WriteFromStream() {
     if (busy_)
-        return;
+        return false;
     FlagScope busy(busy_);
     Report(8, "WriteFromStream");
     const size_t pending =
@@ -100,7 +117,7 @@ void TPowersock::WriteFromStream() {
             ? static_cast<size_t>(std::min<uint64_t>(sendFileSize_ - sendFilePosition_, ChunkSize))
             : std::min(sendStream_.Size(), ChunkSize);
     if (pending == 0 || cancelRequested_)
-        return;
+        return false;
     const char* data = sendStream_.Data();
     size_t taken = pending;
     if (fileSend_) {
@@ -112,7 +129,7 @@ void TPowersock::WriteFromStream() {
         if (taken == 0) { // the file shrank or cannot be read: nothing more will come
             sendFailed_ = true;
             lastError_ = platform::SocketError::Fault;
-            return;
+            return false;
         }
         data = chunk_.get();
     }
@@ -124,7 +141,7 @@ void TPowersock::WriteFromStream() {
         lastError_ = error;
         if (error != platform::SocketError::WouldBlock)
             sendFailed_ = true;
-        return;
+        return false;
     }
     const size_t count = static_cast<size_t>(sent);
     bool finished;
@@ -137,12 +154,12 @@ void TPowersock::WriteFromStream() {
     }
     if (finished)
         sendComplete_ = true;
-    else if (count == taken)
-        PostSendMore(); // a whole chunk went: the socket may take the next one at once
-    // A short send leaves the rest to the write event the socket raises when it has room.
     bytesSent_ += static_cast<uint32_t>(count);
     if (counting_ && OnPacketSent)
         OnPacketSent(this);
+    // After a whole chunk the socket may take the next one at once; a short send leaves the
+    // rest to the write event the socket raises when it has room again.
+    return !finished && count == taken;
 }
 
 // ---- sending ----------------------------------------------------------------------------
@@ -289,6 +306,7 @@ void TPowersock::CaptureFile(const std::string& FileName) {
         receiveStream_.Clear();
     }
     Wait([this]() { return !connected_ || cancelRequested_ || captureError_ != nullptr; });
+    FlushCapture();
     captureFile_.reset();
     counting_ = false;
     if (captureError_) {
