@@ -237,3 +237,11 @@ TEST(ErrorTextTest, KnownUnknownAndNone) {
     EXPECT_EQ(sock.ErrorText(12345), "Unknown Error No. 12345");
     EXPECT_EQ(sock.ErrorText(0), "");
 }
+
+TEST_F(ReadWriteTest, CaptureFileThatCannotBeWrittenRaisesInsteadOfDroppingBytes) {
+    Server server({Server::SendPattern(100000), Server::Stall(-1)});
+    ConnectTo(server);
+    // Every write to this device fails as on a full disk.
+    EXPECT_THROW(sock.CaptureFile("/dev/full"), EFileError);
+    EXPECT_TRUE(sock.Connected());
+}
