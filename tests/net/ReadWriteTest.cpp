@@ -196,7 +196,7 @@ TEST_F(ReadWriteTest, ReportLevelFourShowsOnlyLowLevelTexts) {
 }
 
 TEST_F(ReadWriteTest, StatusesOfAnExchangeAtLevelEight) {
-    Server server({Server::ExpectLine(), Server::Send("line\n"), Server::Stall(-1)});
+    Server server({Server::ExpectUntil("x\r\n"), Server::Send("line\n"), Server::Stall(-1)});
     ConnectTo(server);
     StatusLog log;
     log.Attach(sock);

@@ -160,12 +160,15 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
         if (!open || stopping_)
             break;
         switch (step.kind) {
-        case Step::Kind::ExpectLine: {
+        case Step::Kind::ExpectLine:
+        case Step::Kind::ExpectUntil: {
+            const std::string terminator =
+                step.kind == Step::Kind::ExpectLine ? std::string("\n") : step.bytes;
             size_t end;
-            while ((end = pending.find('\n')) == std::string::npos &&
+            while ((end = pending.find(terminator)) == std::string::npos &&
                    ReadMore(fd, pending, index)) {
             }
-            const size_t take = end == std::string::npos ? pending.size() : end + 1;
+            const size_t take = end == std::string::npos ? pending.size() : end + terminator.size();
             {
                 std::lock_guard lock(mutex_);
                 records_[index].lines.push_back(pending.substr(0, take));

@@ -33,7 +33,16 @@
 class ScriptedServer {
 public:
     struct Step {
-        enum class Kind { ExpectLine, ExpectBytes, Send, SendPattern, Stall, Close, Reset };
+        enum class Kind {
+            ExpectLine,
+            ExpectUntil,
+            ExpectBytes,
+            Send,
+            SendPattern,
+            Stall,
+            Close,
+            Reset
+        };
         Kind kind;
         std::string bytes;
         size_t count = 0;
@@ -43,6 +52,11 @@ public:
 
     // Reads up to and including the next LF (and records it as a line).
     static Step ExpectLine() { return {Step::Kind::ExpectLine, {}, 0, 0}; }
+    // Reads up to and including the first occurrence of terminator ("\r\n\r\n" takes a whole
+    // HTTP request header) and records it as one entry of Lines().
+    static Step ExpectUntil(std::string terminator) {
+        return {Step::Kind::ExpectUntil, std::move(terminator), 0, 0};
+    }
     // Reads exactly count bytes (fewer if the client closes first).
     static Step ExpectBytes(size_t count) { return {Step::Kind::ExpectBytes, {}, count, 0}; }
     static Step Send(std::string bytes) { return {Step::Kind::Send, std::move(bytes), 0, 0}; }
@@ -73,7 +87,7 @@ public:
     size_t Connections() const;
     // Everything the client sent on connection n, as far as the server has read it.
     std::string Received(size_t connection) const;
-    // The lines read by ExpectLine steps on connection n, line endings included.
+    // The lines read by ExpectLine (and ExpectUntil) steps on connection n, line ends included.
     std::vector<std::string> Lines(size_t connection) const;
     // Blocks until the client has sent at least count bytes on connection n and the server has
     // read them; false when that takes longer than milliseconds. Used before Stop(), which
