@@ -169,6 +169,9 @@ void TPowersock::SendBytes(const char* data, size_t count) {
     if (cancelRequested_)
         return;
     sendStream_.Append(data, count);
+    // Nothing to send would never be reported as sent; an empty text is done at once.
+    if (sendStream_.Empty())
+        return;
     sendComplete_ = false;
     sendFailed_ = false;
     PostSendMore();

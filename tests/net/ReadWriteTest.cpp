@@ -108,6 +108,17 @@ TEST_F(ReadWriteTest, LongWritesArriveWhole) {
     EXPECT_EQ(sock.BytesSent(), printable.size() + 2);
 }
 
+TEST_F(ReadWriteTest, EmptyWriteReturnsAtOnceAndTextEndsAtANul) {
+    Server server({Server::ExpectLine(), Server::Stall(-1)});
+    ConnectTo(server);
+    sock.Write("");
+    sock.SendBuffer("\0ignored", 0);
+    sock.Write(std::string("sent\n\0not sent", 15));
+    ASSERT_TRUE(server.WaitReceived(0, 5, 5000));
+    EXPECT_EQ(sock.BytesSent(), 5u);
+    EXPECT_EQ(server.Received(0), "sent\n");
+}
+
 TEST_F(ReadWriteTest, CaptureFileKeepsBufferedBytesAndEverythingUntilTheClose) {
     const size_t bodySize = 3 * 1024 * 1024 + 17;
     Server server({Server::Send("HTTP/1.0 200 OK\r\n\r\n"), Server::Send(Server::Pattern(0, 100)),
