@@ -91,7 +91,9 @@ public:
     std::vector<std::string> Lines(size_t connection) const;
     // Blocks until the client has sent at least count bytes on connection n and the server has
     // read them; false when that takes longer than milliseconds. Used before Stop(), which
-    // ends every step at once, so that a test sees everything the client sent.
+    // ends every step at once, so that a test sees everything the client sent. (The step that
+    // read them may record its line a moment later: Lines() is safe once the server has
+    // answered it, or after WaitFinished.)
     bool WaitReceived(size_t connection, size_t count, int milliseconds) const;
     // Blocks until connection n has run its script to the end (and the client closed, where
     // the script left that to the client); false when that takes longer than milliseconds.
