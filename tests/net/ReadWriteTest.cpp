@@ -276,3 +276,15 @@ TEST_F(ReadWriteTest, EveryReceiveStepOfACaptureIsReportedAndAtMostOneChunk) {
     EXPECT_LE(largest, 16383u);
     EXPECT_GE(steps, size / 16383 / 2); // chunks drained with the close are not steps
 }
+
+// How a line reader gets the last fragment of a stream that ends without a line feed: ReadLn
+// would wait for one until Cancel, so the reader takes the rest once the peer has closed.
+TEST_F(ReadWriteTest, FragmentLeftAfterTheCloseIsTakenWithReadZero) {
+    Server server({Server::Send("first\nlast without end"), Server::Close()});
+    ConnectTo(server);
+    EXPECT_EQ(sock.ReadLn(), "first\n");
+    platform::WaitUntil([&]() { return !sock.Connected(); });
+    EXPECT_EQ(sock.ReceivedData(), "last without end");
+    EXPECT_EQ(sock.Read(0), "last without end");
+    EXPECT_TRUE(sock.ReceivedData().empty());
+}
