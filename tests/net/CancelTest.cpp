@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 
 using Server = ScriptedServer;
 
@@ -154,4 +155,32 @@ TEST_F(CancelTest, AcceptCancelledWhileTakingTheConnectionClearsTheFlag) {
     client.Connect();
     EXPECT_EQ(Raised<EAbortError>([&]() { listener.Accept(); }), "Socket send aborted");
     EXPECT_FALSE(listener.CancelRequested());
+}
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+// A connected socket can always send and a closed one is readable for ever; neither may keep
+// a wait busy.
+TEST_F(CancelTest, WaitingOnASilentOrClosedConnectionCostsNoCpu) {
+    Server silent({Server::Send("no line end"), Server::Stall(-1)});
+    Server closing({Server::Send("no line end"), Server::Close()});
+    for (const Server* server : {&silent, &closing}) {
+        CancellableSock session;
+        session.Host = "127.0.0.1";
+        session.Port = server->Port();
+        session.Connect();
+        const double before = CpuSeconds();
+        Later(400, [&]() { session.Cancel(); });
+        EXPECT_THROW(session.ReadLn(), EAbortError);
+        EXPECT_LT(CpuSeconds() - before, 0.4 * 0.05);
+    }
 }
