@@ -330,8 +330,8 @@ void TPowersock::Listen(bool UseAcceptReply) {
     asyncDone_ = false;
     if (Port < 0 || Port > 65535)
         throw ESockError("Invalid port number " + std::to_string(Port));
-    // Like the classic component, bind and listen are not checked here: a listen that failed
-    // shows as an accept that never comes, which Cancel ends.
+    // Bind and listen are not checked: a failed listen shows as an accept that never comes,
+    // which Cancel ends.
     socket_->Bind(0, static_cast<uint16_t>(Port));
     acceptReply_ = UseAcceptReply;
     socket_->Select(platform::EventAccept);

@@ -93,7 +93,7 @@ TEST_F(ReadWriteTest, TransactionSetsReplyCodeAndReportsTheReplyAtLevelOne) {
 }
 
 TEST_F(ReadWriteTest, LongWritesArriveWhole) {
-    // Longer than the classic 16385-character write buffer and than one 16383-byte chunk.
+    // Longer than a 16385-character write buffer and than one 16383-byte chunk.
     const std::string text = Server::Pattern(0, 70000);
     std::string printable = text;
     for (char& c : printable)
