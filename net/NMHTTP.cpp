@@ -106,8 +106,11 @@ void TNMHTTP::RunRequest() {
                 OnRedirect(handled);
             if (handled)
                 return;
+            // A bare name is taken from the root of the same server; its port is kept, since
+            // the new URL names its scheme and would otherwise fall back to 80.
             if (url_.find('/') == std::string::npos)
-                url_ = "http://" + Host + "/" + url_;
+                url_ =
+                    "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port)) + "/" + url_;
         }
         if (code == 401 && OnAuthenticationNeeded)
             OnAuthenticationNeeded(this);
