@@ -80,6 +80,11 @@ TEST_F(HttpCancel, DuringTheConnect) {
     EXPECT_EQ(GetCancelledAfter(200, "http://127.0.0.1:" + std::to_string(listener.Port()) + "/"),
               "ESockError: Connection Canceled");
     EXPECT_EQ(ReadWholeFile(BodyPath()), "previous");
+
+    // The connect left hanging does not spoil the next request.
+    Server server(Answer("HTTP/1.0 200 OK\r\n\r\nnext"));
+    EXPECT_EQ(GetError("http://" + AddressOf(server) + "/"), "");
+    EXPECT_EQ(ReadWholeFile(BodyPath()), "next");
 }
 
 TEST_F(HttpCancel, WhileTheRequestIsSent) {

@@ -233,3 +233,15 @@ TEST_F(HttpClient, BodyFileThatCannotBeCreatedFailsAfterTheHeader) {
     EXPECT_EQ(http.ReceivedCookie(), "s=1");
     EXPECT_FALSE(http.Connected());
 }
+
+TEST_F(HttpClient, GivesUpOnAHeaderThatNeverEnds) {
+    std::string lines;
+    while (lines.size() <= 1024 * 1024)
+        lines += "X-Filler: " + std::string(100, 'f') + "\r\n";
+    ScriptedServer server(Answer("HTTP/1.0 200 OK\r\n" + lines));
+
+    EXPECT_EQ(GetError("http://" + AddressOf(server) + "/"),
+              "ESockError: Response header too long");
+    EXPECT_FALSE(http.Connected());
+    EXPECT_FALSE(platform::FileExists(BodyPath()));
+}
