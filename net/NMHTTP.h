@@ -53,13 +53,10 @@ public:
     const std::string& RequestPath() const { return requestPath_; }
     const TExStringList& RequestLines() const { return requestLines_; }
 
-    // The steps of one exchange, open so that a caller can prepare a request without a server.
-    void SetURL(const std::string& url) { url_ = url; }
-    virtual void ParseURL();
-    virtual void BuildRequest();
-
 protected:
     virtual void RunRequest();
+    virtual void ParseURL();
+    virtual void BuildRequest();
     virtual void ReadResponseHeader();
     virtual void SendRequest();
 

@@ -41,22 +41,6 @@ TEST(BuildRequest, DirectGetWithoutCookieAndWithoutAuthorizationForAUserIdAlone)
                                         "User-Agent: ie 6.0.2800.1106IC", ContentType, ""}));
 }
 
-TEST(BuildRequest, CookieComesBetweenUserAgentAndContentType) {
-    THeaderInfo info = WindowHeaderInfo();
-    info.Cookie = "sid=42";
-    EXPECT_EQ(Build(GetOf("http://h/a", "/a", "h", false), info),
-              (std::vector<std::string>{"GET /a HTTP/1.0", "Host: h", Accept1, Accept2,
-                                        "User-Agent: ie 6.0.2800.1106IC", "Cookie: sid=42",
-                                        ContentType, ""}));
-}
-
-TEST(BuildRequest, ProxyFormCarriesTheWholeUrlAndKeepAliveBeforeHost) {
-    EXPECT_EQ(Build(GetOf("http://h:81/a", "/a", "h", true), WindowHeaderInfo()),
-              (std::vector<std::string>{"GET http://h:81/a HTTP/1.0",
-                                        "Proxy-Connection: Keep-Alive", "Host: h", Accept1, Accept2,
-                                        "User-Agent: ie 6.0.2800.1106IC", ContentType, ""}));
-}
-
 TEST(BuildRequest, AnEmptyHostSendsNoHostLineWithOrWithoutProxy) {
     for (const bool proxy : {false, true})
         for (const std::string& line : Build(GetOf("/a", "/a", "", proxy), {}))

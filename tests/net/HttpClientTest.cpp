@@ -245,3 +245,19 @@ TEST_F(HttpClient, GivesUpOnAHeaderThatNeverEnds) {
     EXPECT_FALSE(http.Connected());
     EXPECT_FALSE(platform::FileExists(BodyPath()));
 }
+
+TEST_F(HttpClient, PostSendsItsDecodedDataAndARedirectRepeatsAsGet) {
+    ScriptedServer::Script post(PlainRequestLines + 1, ScriptedServer::ExpectLine());
+    post.insert(post.end(), {ScriptedServer::ExpectBytes(5),
+                             ScriptedServer::Send("HTTP/1.0 302 Found\r\nLocation: /done\r\n\r\n"),
+                             ScriptedServer::Close()});
+    ScriptedServer server(
+        std::vector<ScriptedServer::Script>{post, Answer("HTTP/1.0 200 OK\r\n\r\nok")});
+
+    EXPECT_NO_THROW(http.Post("http://" + AddressOf(server) + "/form", "a%3Db+c"));
+
+    ASSERT_EQ(server.Connections(), 2u);
+    EXPECT_EQ(server.Received(0), "POST /form HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + Agent +
+                                      ContentType + "Content-Length: 5\r\n\r\na=b c");
+    EXPECT_EQ(server.Received(1).substr(0, 20), "GET /done HTTP/1.0\r\n");
+}
