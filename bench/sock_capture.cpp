@@ -3,6 +3,10 @@
 // count and the time, for comparison with curl on the same loopback server.
 //
 //     sock_capture HOST PORT PATH OUTFILE [REPEAT]
+//
+// With REPEAT above 1 the downloads go to OUTFILE.1, OUTFILE.2, ...: rewriting one file over
+// and over would measure the file system's truncation (ext4 flushes a truncated file on
+// close), not the download.
 
 #include "net/Powersock.h"
 
@@ -35,7 +39,8 @@ int main(int argc, char* argv[]) {
                 if (line == "\r\n" || line == "\n")
                     break;
             }
-            sock.CaptureFile(argv[4]);
+            sock.CaptureFile(repeat > 1 ? std::string(argv[4]) + "." + std::to_string(i + 1)
+                                        : std::string(argv[4]));
             total += sock.BytesReceived();
             sock.Disconnect();
         }

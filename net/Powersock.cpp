@@ -125,7 +125,9 @@ void TPowersock::OnLookupReply(uint16_t error, uint32_t address) {
 void TPowersock::OnMessage(int message) {
     if (message == ReadMoreMessage) {
         readMorePending_ = false;
-        ReadSteps();
+        // A request posted for a connection that has closed since finds nothing to read.
+        if (socket_->IsConnected())
+            ReadSteps();
     } else if (message == SendMoreMessage) {
         sendMorePending_ = false;
         WriteSteps();

@@ -31,15 +31,21 @@ public:
     using ESockError::ESockError;
 };
 
-// A socket session: one TCP connection whose blocking operations (connect, write, read a line,
-// capture into a file, accept) wait on the GUI thread while the event loop goes on, so the
-// window stays responsive and a Cancel from a timer or a button ends the wait. Statuses are
-// raised through OnStatus when their level is not above ReportLevel.
 using TOnHostResolved = std::function<void(TComponent* Sender)>;
 using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
 using TOnErrorEvent =
     std::function<void(TComponent* Sender, uint16_t Errno, const std::string& Errmsg)>;
 
+// A socket session: one TCP connection whose blocking operations (connect, write, read a line,
+// capture into a file, accept) wait on the GUI thread while the event loop goes on, so the
+// window stays responsive and a Cancel from a timer or a button ends the wait. Statuses are
+// raised through OnStatus when their level is not above ReportLevel.
+//
+// CancelRequested is set only by RequestCancel. Connect clears it first thing. SendBuffer/Write,
+// Read, CaptureFile, CaptureString, SendFile and a late cancel in Accept clear it when they
+// raise for it; it stays set after "Socket readln aborted", "Accepting Canceled" and the lookup
+// and connect failures. While it is set, a write sends nothing and raises nothing, and ReadLn
+// raises at once.
 class TPowersock : public TComponent {
 public:
     TPowersock();
@@ -69,16 +75,24 @@ public:
     // returned socket with AdoptSocket (usually on this same component, replacing the listening
     // socket) or closes it.
     virtual platform::SocketHandle Accept();
+    // Host (or Proxy) names longer than 127 characters and ports outside 0..65535 raise
+    // ESockError ("Host name too long ...", "Invalid port number <n>") instead of being cut.
     virtual void Connect();
     virtual void Disconnect();
+    // Writeln, then ReadLn; ReplyCode from the reply's leading digits. A number too large for
+    // the 16-bit ReplyCode raises ESockError "Reply code out of range: <digits>".
     virtual std::string Transaction(const std::string& Command);
     virtual void Cancel();
 
     void RequestCancel();
     void CheckConnected();
+    // Sends the whole text (up to a NUL character, if it holds one) and waits until the socket
+    // has taken it; a broken connection raises ESockError with the error text.
     void Write(const std::string& Text);
     void Writeln(const std::string& Text);
     void SendBuffer(const char* Data, uint16_t Count);
+    // Waits for a line feed, however long the line; the result keeps its line end. It also
+    // waits on after the peer has closed, until Cancel (see ReceivedData).
     std::string ReadLn();
     std::string Read(uint16_t Count);
     void SendFile(const std::string& FileName);

@@ -50,6 +50,8 @@ public:
     // Closes the socket; no event of it is raised afterwards.
     uint16_t Close();
     bool IsOpen() const { return fd_ != InvalidSocket; }
+    // True from the connect event (or adoption) until the socket is closed or replaced.
+    bool IsConnected() const { return phase_ == Phase::Connected; }
     // True once a connect was started on this socket; such a socket cannot start another.
     bool ConnectStarted() const { return connectStarted_; }
     SocketHandle Handle() const { return fd_; }

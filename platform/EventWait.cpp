@@ -3,6 +3,8 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QObject>
+#include <QPointer>
+#include <stdexcept>
 #include <vector>
 
 namespace platform {
@@ -16,7 +18,7 @@ thread_local std::vector<const std::function<bool()>*> activeWaits;
 // run by a queued call) has just met the condition of the wait. Just before it blocks it says
 // so; if the innermost wait is met by then, it is woken so that the wait returns at once.
 void ConnectBlockHook() {
-    thread_local QAbstractEventDispatcher* hooked = nullptr;
+    thread_local QPointer<QAbstractEventDispatcher> hooked;
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (dispatcher == nullptr || dispatcher == hooked)
         return;
@@ -40,6 +42,9 @@ struct WaitScope {
 void WaitUntil(const std::function<bool()>& done) {
     if (done())
         return;
+    // Without an application object nothing is ever dispatched and the wait would spin.
+    if (QCoreApplication::instance() == nullptr)
+        throw std::logic_error("a blocking wait needs the application's event loop");
     ConnectBlockHook();
     WaitScope scope(&done);
     while (!done())

@@ -1,6 +1,11 @@
 #include "SessionTestSupport.h"
 #include "tests/support/ScriptedServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using Server = ScriptedServer;
 
 namespace {
@@ -206,4 +211,102 @@ TEST_F(ConnectTest, ResetByPeerIsReportedOnceAndCloses) {
     platform::WaitUntil([&]() { return !sock.Connected(); });
     EXPECT_EQ(errors, std::vector<uint16_t>{10054});
     EXPECT_EQ(sock.LastError(), 10054);
+}
+
+namespace {
+
+// A listener whose accept queue is full: further connects stay unanswered (their SYNs are
+// dropped), so a connect waits until a time-out or Cancel ends it.
+class UnansweringListener {
+public:
+    UnansweringListener() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 0);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ~UnansweringListener() {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    int Port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int filler_ = -1;
+    int port_ = 0;
+};
+
+} // namespace
+
+TEST_F(ConnectTest, UnansweredConnectEndsOnTimeOutOrCancel) {
+    UnansweringListener silent;
+    CancellableSock sock;
+    int failures = 0;
+    sock.OnConnectionFailed = [&](TComponent*) { ++failures; };
+    sock.Host = "127.0.0.1";
+    sock.Port = silent.Port();
+    sock.TimeOut = 80;
+    EXPECT_EQ(MessageOf([&]() { sock.Connect(); }), "Connection Timed out");
+    EXPECT_TRUE(sock.TimedOut());
+
+    sock.TimeOut = 0;
+    Later(50, [&]() { sock.Cancel(); });
+    EXPECT_EQ(MessageOf([&]() { sock.Connect(); }), "Connection Canceled");
+    EXPECT_TRUE(sock.CancelRequested());
+    EXPECT_EQ(failures, 2);
+
+    // The abandoned attempt does not spoil the next connection.
+    Server server({Server::Send("fresh\n"), Server::Stall(-1)});
+    sock.Port = server.Port();
+    sock.Connect();
+    EXPECT_EQ(sock.ReadLn(), "fresh\n");
+}
+
+TEST_F(ConnectTest, CheckConnectedAsksOnceThenRaises) {
+    CancellableSock sock;
+    EXPECT_EQ(MessageOf([&]() { sock.CheckConnected(); }), "Not Connected");
+
+    Server server({Server::Stall(-1)});
+    int asked = 0;
+    sock.OnConnectionRequired = [&](bool& handled) {
+        ++asked;
+        sock.Host = "127.0.0.1";
+        sock.Port = server.Port();
+        sock.Connect();
+        handled = true;
+    };
+    sock.CheckConnected();
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(sock.Connected());
+
+    CancellableSock declined;
+    declined.OnConnectionRequired = [&](bool& handled) {
+        ++asked;
+        handled = true; // says so, but connects nothing
+    };
+    EXPECT_EQ(MessageOf([&]() { declined.CheckConnected(); }), "Not Connected");
+    EXPECT_EQ(asked, 2);
+}
+
+TEST_F(ConnectTest, DestructionRaisesNoEvents) {
+    Server server({Server::Stall(-1)});
+    int events = 0;
+    {
+        CancellableSock sock;
+        sock.Host = "127.0.0.1";
+        sock.Port = server.Port();
+        sock.Connect();
+        sock.ReportLevel = 16;
+        sock.OnStatus = [&](TComponent*, const std::string&) { ++events; };
+        sock.OnDisconnect = [&](TComponent*) { ++events; };
+    }
+    EXPECT_EQ(events, 0);
 }

@@ -92,6 +92,17 @@ TEST(ThreadTimerTest, TicksRestartAndStop) {
     EXPECT_EQ(ticks, 3);
 }
 
+TEST(ThreadTimerTest, IntervalBeyondWhatTheSystemTakesIsRefused) {
+    TThreadTimer timer;
+    timer.SetOnTimer([](TComponent*) {});
+    try {
+        timer.SetInterval(0xFFFFFFFFu);
+        FAIL() << "no error for an impossible interval";
+    } catch (const Exception& error) {
+        EXPECT_EQ(error.Message(), "No Timer");
+    }
+}
+
 TEST(ThreadTimerTest, EscapingExceptionGoesToTheHandler) {
     std::string reported;
     platform::SetUnhandledExceptionHandler([&](std::exception_ptr error) {

@@ -237,3 +237,31 @@ TEST(ErrorTextTest, KnownUnknownAndNone) {
     EXPECT_EQ(sock.ErrorText(12345), "Unknown Error No. 12345");
     EXPECT_EQ(sock.ErrorText(0), "");
 }
+
+TEST_F(ReadWriteTest, CaptureFileThatCannotBeWrittenRaisesInsteadOfDroppingBytes) {
+    Server server({Server::SendPattern(100000), Server::Stall(-1)});
+    ConnectTo(server);
+    // Every write to this device fails as on a full disk.
+    EXPECT_THROW(sock.CaptureFile("/dev/full"), EFileError);
+    EXPECT_TRUE(sock.Connected());
+}
+
+// The main window's stall watchdog counts these statuses as signs of life during a download.
+TEST_F(ReadWriteTest, EveryReceiveStepOfACaptureIsReportedAndAtMostOneChunk) {
+    const size_t size = 1000000;
+    Server server({Server::SendPattern(size), Server::Close()});
+    ConnectTo(server);
+    size_t steps = 0;
+    sock.ReportLevel = 8;
+    sock.OnStatus = [&](TComponent*, const std::string& text) { steps += text == "ReadToStream"; };
+    uint32_t last = 0;
+    size_t largest = 0;
+    sock.OnPacketRecvd = [&](TComponent*) {
+        largest = std::max<size_t>(largest, sock.BytesReceived() - last);
+        last = sock.BytesReceived();
+    };
+    sock.CaptureFile(TempPath("steps.bin"));
+    EXPECT_EQ(sock.BytesReceived(), size);
+    EXPECT_LE(largest, 16383u);
+    EXPECT_GE(steps, size / 16383 / 2); // chunks drained with the close are not steps
+}
