@@ -35,7 +35,7 @@ int16_t StatusReplyCode(const std::string& statusLine) {
         value = value * 10 + (c - '0');
         if (value > std::numeric_limits<int16_t>::max()) {
             const std::string shown = field.size() > 20 ? field.substr(0, 20) + "..." : field;
-            throw ESockError("Reply code " + shown + " in the status line is out of range");
+            throw ESockError("Reply code out of range: " + shown);
         }
     }
     return static_cast<int16_t>(value);

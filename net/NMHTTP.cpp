@@ -15,9 +15,6 @@ constexpr int MaxRedirects = 20;
 // A header that never ends would otherwise grow in memory until the program dies.
 constexpr size_t MaxHeaderBytes = 1024 * 1024;
 
-// The most that one Write hands to the socket.
-constexpr size_t MaxWriteLength = 16385;
-
 } // namespace
 
 void TNMHTTP::Get(const std::string& URL) {
@@ -161,16 +158,11 @@ uint64_t TNMHTTP::ContentLength() const {
     return sendData_.size();
 }
 
-void TNMHTTP::WriteAll(const std::string& text) {
-    for (size_t offset = 0; offset < text.size(); offset += MaxWriteLength)
-        Write(text.substr(offset, MaxWriteLength));
-}
-
 void TNMHTTP::SendRequest() {
     std::string request;
     for (const std::string& line : requestLines_.Lines())
         request += line + "\r\n";
-    WriteAll(request);
+    Write(request);
     if (SendsBody()) {
         if (OutputFileMode) {
             SendFile(sendData_);

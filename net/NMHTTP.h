@@ -66,7 +66,6 @@ private:
     bool SendsBody() const;
     bool SendsContentLength() const;
     uint64_t ContentLength() const;
-    void WriteAll(const std::string& text);
     void ReadBody();
     void FinishResponse();
 

@@ -197,7 +197,7 @@ TEST_F(HttpClient, RefusesAReplyCodeTooLargeForSixteenBits) {
 
     const std::string error = GetError("http://" + AddressOf(server) + "/");
 
-    EXPECT_EQ(error, "ESockError: Reply code 99999 in the status line is out of range");
+    EXPECT_EQ(error, "ESockError: Reply code out of range: 99999");
     EXPECT_EQ(http.ReplyCode(), 0);
     EXPECT_FALSE(platform::FileExists(BodyPath()));
     EXPECT_FALSE(http.Connected());
@@ -260,4 +260,20 @@ TEST_F(HttpClient, PostSendsItsDecodedDataAndARedirectRepeatsAsGet) {
     EXPECT_EQ(server.Received(0), "POST /form HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + Agent +
                                       ContentType + "Content-Length: 5\r\n\r\na=b c");
     EXPECT_EQ(server.Received(1).substr(0, 20), "GET /done HTTP/1.0\r\n");
+}
+
+TEST_F(HttpClient, CutsALongPathDirectlyButSendsTheWholeUrlToAProxy) {
+    const std::string path = "/" + std::string(20000, 'p');
+    ScriptedServer server(std::vector<ScriptedServer::Script>{
+        Answer("HTTP/1.0 200 OK\r\n\r\n"),
+        Answer("HTTP/1.0 200 OK\r\n\r\n", PlainRequestLines + 1)});
+
+    EXPECT_EQ(GetError("http://" + AddressOf(server) + path), "");
+    http.Proxy = "127.0.0.1";
+    http.ProxyPort = server.Port();
+    EXPECT_EQ(GetError("http://www.gallery-a.test" + path), "");
+
+    ASSERT_EQ(server.Connections(), 2u);
+    EXPECT_EQ(server.Lines(0).front(), "GET " + path.substr(0, 256) + " HTTP/1.0\r\n");
+    EXPECT_EQ(server.Lines(1).front(), "GET http://www.gallery-a.test" + path + " HTTP/1.0\r\n");
 }
