@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/engine/Sites.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "ui/Guard.h"
 
@@ -45,6 +46,7 @@ private:
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent), ChooseDirectory(ui::PlatformDirectoryChooser(this)) {
     engine_ = std::make_unique<TBackupEngine>(*this);
+    ConnectClients();
     CreateControls();
     ShowPanelPictures();
     ConnectHandlers();
@@ -59,6 +61,17 @@ TForm1::~TForm1() = default;
 
 void TForm1::UseEngine(std::unique_ptr<TBackupEngine> engine) {
     engine_ = std::move(engine);
+    ConnectClients();
+}
+
+void TForm1::ConnectClients() {
+    engine_->NMHTTP1.OnStatus = [this](TComponent* sender, const std::string& status) {
+        NMHTTP1Status(sender, status);
+    };
+}
+
+void TForm1::NMHTTP1Status(TComponent*, const std::string&) {
+    engine_->StallCounter = 0;
 }
 
 void TForm1::ConnectHandlers() {
@@ -101,9 +114,14 @@ void TForm1::FormShow() {
     WireProxy();
 }
 
-// ATTACH POINT (proxy wiring): copies the proxy dialog's host and port into the HTTP client;
-// both arrive with the proxy dialog and the client.
-void TForm1::WireProxy() {}
+// Copies the proxy dialog's fields into the HTTP client. A port text that is not a number
+// raises the conversion error after the host has been copied; the port keeps its value.
+void TForm1::WireProxy() {
+    engine_->NMHTTP1.Proxy = ProxyHostText();
+    const std::string port = ProxyPortText();
+    if (!port.empty())
+        engine_->NMHTTP1.ProxyPort = StrToInt(port);
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     ui::Guarded([this] {
@@ -177,8 +195,9 @@ void TForm1::Button5Click() {}
 // fetch and the crawl to do anything useful, so it stays silent until they exist.
 void TForm1::RunBatchList() {}
 
-// ATTACH POINT (transfer cancel): calls the HTTP client's Cancel once the client exists.
-void TForm1::CancelTransfers() {}
+void TForm1::CancelTransfers() {
+    engine_->NMHTTP1.Cancel();
+}
 
 void TForm1::BitBtn3Click() {
     const std::optional<std::string> chosen = ChooseDirectory(Edit1->text().toStdString());
@@ -292,7 +311,12 @@ std::string TForm1::Destination() const {
     return Edit1->text().toStdString();
 }
 
-// The proxy dialog's port field; the dialog comes later, and until then no proxy is set.
+// ATTACH POINT (proxy dialog): the dialog's host and port fields. Until the dialog exists they
+// hold its design values, both empty, so no proxy is used.
+std::string TForm1::ProxyHostText() const {
+    return {};
+}
+
 std::string TForm1::ProxyPortText() const {
     return {};
 }

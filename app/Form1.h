@@ -42,6 +42,9 @@ public:
     void Timer1Timer();
     void RunBatchList();
 
+    // Any status event of the HTTP client is a sign of life for the watchdog.
+    void NMHTTP1Status(TComponent* Sender, const std::string& Status);
+
     // Aborts the network transfer a job is waiting on; the watchdog and closing the window call
     // it. Virtual so that the tests can watch it.
     virtual void CancelTransfers();
@@ -59,6 +62,7 @@ public:
     void Status(const std::string& text) override;
     std::string Destination() const override;
     std::string ProxyPortText() const override;
+    std::string ProxyHostText() const;
     bool Cancelled() const override { return JobCancelled; }
     void ProcessMessages() override;
 
@@ -121,6 +125,7 @@ protected:
 private:
     void CreateControls();
     void ConnectHandlers();
+    void ConnectClients();
     void ShowPanelPictures();
     void SetJobButtonsRunning(bool running);
     void RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id);

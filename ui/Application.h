@@ -9,6 +9,7 @@ namespace ui {
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
+    ~TApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
 };
 

@@ -2,7 +2,17 @@
 
 #include "platform/FileSystem.h"
 
-TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {}
+TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
+    NMHTTP1.Port = 0;
+    NMHTTP1.ReportLevel = 0;
+    NMHTTP1.Body = "Default.htm";
+    NMHTTP1.Header = "Head.txt";
+    NMHTTP1.HeaderInfo.LocalMailAddress = "ie 6.0.2800.1106IC";
+    NMHTTP1.HeaderInfo.UserId = "Internet Explorer";
+    NMHTTP1.InputFileMode = true;
+    NMHTTP1.OutputFileMode = false;
+    NMHTTP1.ProxyPort = 0;
+}
 
 std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery query,
                                       const std::string& id) {
@@ -23,7 +33,7 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     Host.ClearLog();
     LoginToSite();
     if (!Host.ProxyPortText().empty())
-        Host.Log("**Using Proxy Server " + ProxyHost + ":" + std::to_string(ProxyPort));
+        Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));
     LastFolderName.clear();
 
     const std::string url = GalleryUrl(SiteWord, query, id);
@@ -35,9 +45,12 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     return true;
 }
 
-// ATTACH POINT (site login): the login switch is hidden and cleared whenever the window is
-// shown, so the only branch that can run clears the cookie, which the HTTP client will hold.
+// The login switch is hidden and cleared whenever the window is shown, so the branch that runs
+// is the one without a login: no cookie goes with the job's requests.
+// ATTACH POINT (site login): the request with the member's name and password comes with the
+// batch list and login work.
 bool TBackupEngine::LoginToSite() {
+    NMHTTP1.HeaderInfo.Cookie.clear();
     return false;
 }
 

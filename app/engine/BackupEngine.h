@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/engine/JobHost.h"
+#include "net/NMHTTP.h"
 
 #include <cstdint>
 #include <string>
@@ -45,10 +46,9 @@ public:
     bool MultimediaDisabled = false;
     std::string SiteWord;
 
-    // The HTTP client's proxy settings as the window last handed them over. They move into the
-    // HTTP client when it joins the engine.
-    std::string ProxyHost;
-    int32_t ProxyPort = 0;
+    // The HTTP client of every web access, set up as the window's design has it; the window
+    // hands it the proxy and listens to its statuses.
+    TNMHTTP NMHTTP1;
 
 protected:
     TJobHost& Host;

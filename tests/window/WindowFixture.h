@@ -39,10 +39,13 @@ public:
     std::vector<std::pair<std::string, std::string>> crawls;
 };
 
-// The window with its transfer cancel counted instead of reaching a network client.
+// The window with its transfer cancels counted on their way to the HTTP client.
 class CountingForm : public TForm1 {
 public:
-    void CancelTransfers() override { ++cancelTransfers; }
+    void CancelTransfers() override {
+        ++cancelTransfers;
+        TForm1::CancelTransfers();
+    }
     int cancelTransfers = 0;
 };
 
