@@ -1,4 +1,5 @@
 #include "SessionTestSupport.h"
+#include "tests/support/FullBacklog.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <arpa/inet.h>
@@ -213,41 +214,8 @@ TEST_F(ConnectTest, ResetByPeerIsReportedOnceAndCloses) {
     EXPECT_EQ(sock.LastError(), 10054);
 }
 
-namespace {
-
-// A listener whose accept queue is full: further connects stay unanswered (their SYNs are
-// dropped), so a connect waits until a time-out or Cancel ends it.
-class UnansweringListener {
-public:
-    UnansweringListener() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 0);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
-    ~UnansweringListener() {
-        ::close(filler_);
-        ::close(listener_);
-    }
-    int Port() const { return port_; }
-
-private:
-    int listener_ = -1;
-    int filler_ = -1;
-    int port_ = 0;
-};
-
-} // namespace
-
 TEST_F(ConnectTest, UnansweredConnectEndsOnTimeOutOrCancel) {
-    UnansweringListener silent;
+    FullBacklog silent;
     CancellableSock sock;
     int failures = 0;
     sock.OnConnectionFailed = [&](TComponent*) { ++failures; };

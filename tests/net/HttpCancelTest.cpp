@@ -1,4 +1,5 @@
 #include "HttpTestSupport.h"
+#include "tests/support/FullBacklog.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -45,40 +46,6 @@ Server::Script SendAndHold(const std::string& bytes) {
     script.push_back(Server::Send(bytes));
     return script;
 }
-
-// A loopback listener whose accept queue is full, so that the next connect gets no answer.
-class FullBacklog {
-public:
-    FullBacklog() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 0);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        for (int i = 0; i < 2; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            ::fcntl(fd, F_SETFL, O_NONBLOCK);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            fillers_.push_back(fd);
-        }
-        ::usleep(50000);
-    }
-    ~FullBacklog() {
-        for (const int fd : fillers_)
-            ::close(fd);
-        ::close(listener_);
-    }
-    int Port() const { return port_; }
-
-private:
-    int listener_ = -1;
-    int port_ = 0;
-    std::vector<int> fillers_;
-};
 
 } // namespace
 
