@@ -32,6 +32,38 @@ std::string RawGet(int port, const std::string& path) {
     return reply;
 }
 
+// The first reply of each step of an anonymous FTP login, one a line.
+std::string FtpLogin(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string replies;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::string pending;
+        auto readReply = [&] {
+            char buffer[512];
+            size_t end;
+            while ((end = pending.find('\n')) == std::string::npos) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    return;
+                pending.append(buffer, size_t(n));
+            }
+            replies += pending.substr(0, 3) + "\n";
+            pending.erase(0, end + 1);
+        };
+        readReply();
+        for (const std::string command : {"USER anonymous\r\n", "PASS guest@\r\n", "QUIT\r\n"}) {
+            ::send(fd, command.data(), command.size(), 0);
+            readReply();
+        }
+    }
+    ::close(fd);
+    return replies;
+}
+
 } // namespace
 
 // The fixtures themselves: a server that lingers after its test, or one that a test believes
@@ -86,4 +118,21 @@ TEST(PeerFixtures, AMissingProgramIsAnErrorThatNamesIt) {
                   std::string::npos)
             << error.what();
     }
+}
+
+TEST(PeerFixtures, BothFtpServersLetAnAnonymousUserInAndAreGoneWhenStopped) {
+    peers::ScratchDir dir;
+    const std::string root = dir.MakeDir("pub");
+    std::ofstream(root + "/scan.pdf") << "scan";
+    int vsftpdPort = 0, pyftpdPort = 0;
+    {
+        peers::VsftpdServer vsftpd(root);
+        peers::PyFtpServer pyftpd(root);
+        vsftpdPort = vsftpd.Port();
+        pyftpdPort = pyftpd.Port();
+        EXPECT_EQ(FtpLogin(vsftpdPort), "220\n331\n230\n221\n") << vsftpd.Log();
+        EXPECT_EQ(FtpLogin(pyftpdPort), "220\n331\n230\n221\n") << pyftpd.Log();
+    }
+    EXPECT_FALSE(peers::PortAccepts(vsftpdPort, 50));
+    EXPECT_FALSE(peers::PortAccepts(pyftpdPort, 50));
 }

@@ -308,4 +308,77 @@ std::string TinyProxyServer::Log() const {
     return ReadTextFile(dir_.File("tinyproxy.log"));
 }
 
+VsftpdServer::VsftpdServer(const std::string& rootDir) {
+    const std::string program = FindProgram("vsftpd");
+    // vsftpd refuses to start without an empty, root-owned directory to lock its sessions in.
+    const std::string emptyDir = dir_.MakeDir("empty");
+    const std::string log = dir_.File("vsftpd.log");
+    process_ = StartOnFreePort(
+        "vsftpd", dir_.File("vsftpd.out"), SIGTERM,
+        [&](int port) {
+            // seccomp_sandbox=NO: with the sandbox every LIST or RETR kills the session here.
+            WriteTextFile(dir_.File("vsftpd.conf"), "listen=YES\n"
+                                                    "listen_ipv6=NO\n"
+                                                    "listen_address=127.0.0.1\n"
+                                                    "listen_port=" +
+                                                        std::to_string(port) +
+                                                        "\n"
+                                                        "background=NO\n"
+                                                        "anonymous_enable=YES\n"
+                                                        "local_enable=NO\n"
+                                                        "write_enable=NO\n"
+                                                        "anon_root=" +
+                                                        rootDir +
+                                                        "\n"
+                                                        "secure_chroot_dir=" +
+                                                        emptyDir +
+                                                        "\n"
+                                                        "port_enable=YES\n"
+                                                        "connect_from_port_20=NO\n"
+                                                        "seccomp_sandbox=NO\n"
+                                                        "hide_ids=YES\n"
+                                                        "use_localtime=NO\n"
+                                                        "xferlog_enable=YES\n"
+                                                        "vsftpd_log_file=" +
+                                                        log +
+                                                        "\n"
+                                                        "log_ftp_protocol=YES\n");
+            return std::vector<std::string>{program, dir_.File("vsftpd.conf")};
+        },
+        [&] { return ReadTextFile(log); }, port_);
+}
+
+VsftpdServer::~VsftpdServer() {
+    process_->Stop();
+}
+
+std::string VsftpdServer::Log() const {
+    return ReadTextFile(dir_.File("vsftpd.log"));
+}
+
+PyFtpServer::PyFtpServer(const std::string& rootDir) {
+    // Debian's interpreter: another python3 earlier on PATH may lack the module.
+    const std::string program = "/usr/bin/python3";
+    if (::access(program.c_str(), X_OK) != 0)
+        throw PeerError(program + " is not installed; the FTP tests need it with pyftpdlib: run "
+                                  "scripts/setup.sh");
+    const std::string log = dir_.File("pyftpdlib.log");
+    process_ = StartOnFreePort(
+        "pyftpdlib", log, SIGTERM,
+        [&](int port) {
+            return std::vector<std::string>{program,     "-m", "pyftpdlib",          "-i",
+                                            "127.0.0.1", "-p", std::to_string(port), "-d",
+                                            rootDir};
+        },
+        [] { return std::string(); }, port_);
+}
+
+PyFtpServer::~PyFtpServer() {
+    process_->Stop();
+}
+
+std::string PyFtpServer::Log() const {
+    return ReadTextFile(dir_.File("pyftpdlib.log"));
+}
+
 } // namespace peers

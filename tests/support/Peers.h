@@ -112,4 +112,40 @@ private:
     int port_ = 0;
 };
 
+// vsftpd serving rootDir to anonymous users, read-only, active mode (PORT) allowed. Every file
+// below rootDir must be world-readable: the sessions run as the user ftp. Each session is a
+// process of its own that lives until its client disconnects.
+class VsftpdServer {
+public:
+    explicit VsftpdServer(const std::string& rootDir);
+    ~VsftpdServer();
+
+    int Port() const { return port_; }
+    pid_t Pid() const { return process_->Pid(); }
+    // The protocol log: every command and reply of every session.
+    std::string Log() const;
+
+private:
+    ScratchDir dir_;
+    std::unique_ptr<ChildProcess> process_;
+    int port_ = 0;
+};
+
+// pyftpdlib serving rootDir to anonymous users, read-only: a second FTP server whose replies
+// differ from vsftpd's (it connects the data channel at PORT time and answers 125, not 150).
+class PyFtpServer {
+public:
+    explicit PyFtpServer(const std::string& rootDir);
+    ~PyFtpServer();
+
+    int Port() const { return port_; }
+    pid_t Pid() const { return process_->Pid(); }
+    std::string Log() const;
+
+private:
+    ScratchDir dir_;
+    std::unique_ptr<ChildProcess> process_;
+    int port_ = 0;
+};
+
 } // namespace peers
