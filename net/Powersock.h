@@ -1,16 +1,24 @@
 #pragma once
 
-// CONTRACT DRAFT: the public and protected surface that TNMHTTP (and later TNMFTP) build on.
-// The socket-session implementer fills in the private part and the .cpp; the names and
-// signatures below stay as they are.
-
+#include "net/ByteQueue.h"
 #include "platform/Component.h"
 #include "platform/Exceptions.h"
+#include "platform/SocketHandle.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+
+class TFileStream;
+class TThreadTimer;
+namespace platform {
+class AsyncSocket;
+class HostLookup;
+class MessageWindow;
+} // namespace platform
 
 class ESockError : public Exception {
 public:
@@ -28,6 +36,16 @@ using TOnStatus = std::function<void(TComponent* Sender, const std::string& Stat
 using TOnErrorEvent =
     std::function<void(TComponent* Sender, uint16_t Errno, const std::string& Errmsg)>;
 
+// A socket session: one TCP connection whose blocking operations (connect, write, read a line,
+// capture into a file, accept) wait on the GUI thread while the event loop goes on, so the
+// window stays responsive and a Cancel from a timer or a button ends the wait. Statuses are
+// raised through OnStatus when their level is not above ReportLevel.
+//
+// CancelRequested is set only by RequestCancel. Connect clears it first thing. SendBuffer/Write,
+// Read, CaptureFile, CaptureString, SendFile and a late cancel in Accept clear it when they
+// raise for it; it stays set after "Socket readln aborted", "Accepting Canceled" and the lookup
+// and connect failures. While it is set, a write sends nothing and raises nothing, and ReadLn
+// raises at once.
 class TPowersock : public TComponent {
 public:
     TPowersock();
@@ -53,16 +71,28 @@ public:
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnPacketSent;
 
+    // Waits for the connection that Listen(true) announced and takes it. The caller adopts the
+    // returned socket with AdoptSocket (usually on this same component, replacing the listening
+    // socket) or closes it.
+    virtual platform::SocketHandle Accept();
+    // Host (or Proxy) names longer than 127 characters and ports outside 0..65535 raise
+    // ESockError ("Host name too long ...", "Invalid port number <n>") instead of being cut.
     virtual void Connect();
     virtual void Disconnect();
+    // Writeln, then ReadLn; ReplyCode from the reply's leading digits. A number too large for
+    // the 16-bit ReplyCode raises ESockError "Reply code out of range: <digits>".
     virtual std::string Transaction(const std::string& Command);
     virtual void Cancel();
 
     void RequestCancel();
     void CheckConnected();
+    // Sends the whole text (up to a NUL character, if it holds one) and waits until the socket
+    // has taken it; a broken connection raises ESockError with the error text.
     void Write(const std::string& Text);
     void Writeln(const std::string& Text);
     void SendBuffer(const char* Data, uint16_t Count);
+    // Waits for a line feed, however long the line; the result keeps its line end. It also
+    // waits on after the peer has closed, until Cancel (see ReceivedData).
     std::string ReadLn();
     std::string Read(uint16_t Count);
     void SendFile(const std::string& FileName);
@@ -75,8 +105,18 @@ public:
     void CloseSocket();
     void ReportStatus(uint8_t Level, const std::string& Text);
 
+    // Replaces this component's socket (a listening one, say) by a connected one from Accept,
+    // closing the old socket without events, and directs all six notifications to this one.
+    void AdoptSocket(platform::SocketHandle handle);
+
+    // The received bytes not yet consumed by ReadLn, Read or a capture. A line reader can tell
+    // from it (and Connected) when a last fragment without a line feed will not be completed;
+    // Read(0) takes such a fragment.
+    std::string_view ReceivedData() const { return receiveStream_.View(); }
+
     bool Connected() const;
     bool CancelRequested() const;
+    bool TimedOut() const { return timedOut_; }
     int16_t ReplyCode() const;
     const std::string& LastReply() const;
     const std::string& StatusText() const;
@@ -89,4 +129,90 @@ protected:
     void SetReplyCode(int16_t code);
     void SetBytesExpected(uint32_t count);
     void SetAsyncDone(bool done);
+    // Called after every receive step that did not fail, with this component as Sender.
+    void SetReceiveHook(TNotifyEvent hook) { receiveHook_ = std::move(hook); }
+
+private:
+    // Data moves in chunks of at most this many bytes per receive and per send.
+    static constexpr size_t ChunkSize = 16383;
+    // Steps run back to back for one event before the rest is left to a posted request, so a
+    // fast stream costs few trips through the event loop yet never keeps the loop waiting
+    // longer than a few chunks.
+    static constexpr int StepsPerEvent = 8;
+    static constexpr size_t ReceiveAreaSize = StepsPerEvent * ChunkSize;
+    // Requests the component posts to itself.
+    enum Message { ReadMoreMessage = 1, SendMoreMessage = 2 };
+
+    // Statuses are filtered before their text is made, as some come once per chunk.
+    void Report(uint8_t level, const char* text) {
+        if (level <= ReportLevel)
+            ReportStatus(level, text);
+    }
+
+    void OpenSocket(bool resetOnClose);
+    void OnSocketEvent(unsigned event, uint16_t error);
+    void OnMessage(int message);
+    void OnAcceptReady(uint16_t error);
+    void OnLookupReply(uint16_t error, uint32_t address);
+    // One receive step; true when it filled a whole chunk, so that more may be waiting.
+    bool ReadToStream();
+    // One send step; true when it sent a whole chunk and more is queued.
+    bool WriteFromStream();
+    void ReadSteps();
+    void WriteSteps();
+    void DrainOnClose();
+    long ReceiveChunk(uint16_t& error);
+    void FlushCapture();
+    void PostReadMore();
+    void PostSendMore();
+    void SendBytes(const char* data, size_t count);
+    void ResolveHost();
+    void StartTimer();
+    void StopTimer();
+    void TimerFired();
+    void CheckSocketError(uint16_t error, uint16_t tolerated);
+    void Wait(const std::function<bool()>& done);
+
+    std::unique_ptr<platform::MessageWindow> window_;
+    std::unique_ptr<platform::AsyncSocket> socket_;
+    std::unique_ptr<TThreadTimer> timer_;
+    std::unique_ptr<platform::HostLookup> lookup_;
+    std::unique_ptr<char[]> chunk_;
+
+    uint32_t remoteAddress_ = 0; // host byte order; 0 = not known
+    uint16_t remotePort_ = 0;
+    uint32_t lookedUpAddress_ = 0;
+
+    bool connected_ = false;
+    bool cancelRequested_ = false;
+    bool timedOut_ = false;
+    bool asyncDone_ = false;
+    bool lastEventOk_ = false;
+    bool sendComplete_ = false;
+    bool sendFailed_ = false;
+    bool counting_ = false;
+    bool fileSend_ = false;
+    bool busy_ = false;
+    bool destroying_ = false;
+    bool acceptReply_ = false;
+    bool readMorePending_ = false;
+    bool sendMorePending_ = false;
+
+    ByteQueue receiveStream_;
+    ByteQueue sendStream_;
+    std::unique_ptr<TFileStream> captureFile_;
+    std::exception_ptr captureError_;
+    size_t captureFill_ = 0; // received bytes in chunk_ not yet written to the capture file
+    std::unique_ptr<TFileStream> sendFile_;
+    uint64_t sendFileSize_ = 0;
+    uint64_t sendFilePosition_ = 0;
+
+    uint32_t bytesSent_ = 0;
+    uint32_t bytesReceived_ = 0;
+    uint32_t bytesExpected_ = 0;
+    uint16_t lastError_ = 0;
+    int16_t replyCode_ = 0;
+    std::string lastReply_;
+    std::string statusText_;
+    TNotifyEvent receiveHook_;
 };

@@ -4,7 +4,9 @@
 #include <climits>
 
 int StrToInt(const std::string& text) {
-    const auto fail = [&]() { return EConvertError("'" + text + "' is not a valid integer value"); };
+    const auto fail = [&]() {
+        return EConvertError("'" + text + "' is not a valid integer value");
+    };
     size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;

@@ -30,13 +30,21 @@ static bool StatIs(const std::string& path, mode_t kind) {
     return ::stat(NativePath(path).c_str(), &info) == 0 && (info.st_mode & S_IFMT) == kind;
 }
 
-bool FileExists(const std::string& path) { return StatIs(path, S_IFREG); }
+bool FileExists(const std::string& path) {
+    return StatIs(path, S_IFREG);
+}
 
-bool DirectoryExists(const std::string& path) { return StatIs(path, S_IFDIR); }
+bool DirectoryExists(const std::string& path) {
+    return StatIs(path, S_IFDIR);
+}
 
-bool CreateDir(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+bool CreateDir(const std::string& path) {
+    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+}
 
-bool DeleteFile(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return ::unlink(NativePath(path).c_str()) == 0;
+}
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
@@ -50,7 +58,9 @@ std::string CurrentDir() {
     return buffer;
 }
 
-bool SetCurrentDir(const std::string& path) { return ::chdir(NativePath(path).c_str()) == 0; }
+bool SetCurrentDir(const std::string& path) {
+    return ::chdir(NativePath(path).c_str()) == 0;
+}
 
 std::string ProgramDir() {
     std::string dir = QCoreApplication::applicationDirPath().toStdString();
@@ -78,7 +88,9 @@ TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fil
     }
 }
 
-TFileStream::~TFileStream() { Close(); }
+TFileStream::~TFileStream() {
+    Close();
+}
 
 void TFileStream::Write(const void* data, size_t count) {
     const char* bytes = static_cast<const char*>(data);

@@ -1,0 +1,79 @@
+#include "net/HttpResponse.h"
+
+#include "net/HttpRequest.h"
+#include "net/HttpText.h"
+#include "net/Powersock.h"
+
+#include <limits>
+
+namespace http {
+
+namespace {
+
+size_t NameLength(THeaderField field) {
+    switch (field) {
+    case THeaderField::SetCookie:
+        return 12; // "Set-Cookie: "
+    case THeaderField::Location:
+        return 10; // "Location: "
+    case THeaderField::ContentLength:
+        return 16; // "Content-Length: "
+    case THeaderField::Other:
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+int16_t StatusReplyCode(const std::string& statusLine) {
+    const std::string field = NthField(statusLine, ' ', 2);
+    if (field.empty() || field.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    long value = 0;
+    for (const char c : field) {
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<int16_t>::max()) {
+            const std::string shown = field.size() > 20 ? field.substr(0, 20) + "..." : field;
+            throw ESockError("Reply code out of range: " + shown);
+        }
+    }
+    return static_cast<int16_t>(value);
+}
+
+THeaderField ClassifyHeaderLine(const std::string& line) {
+    const std::string name = AsciiUpper(NthField(line, ' ', 1));
+    if (name == "SET-COOKIE:")
+        return THeaderField::SetCookie;
+    if (name == "LOCATION:")
+        return THeaderField::Location;
+    if (name == "CONTENT-LENGTH:")
+        return THeaderField::ContentLength;
+    return THeaderField::Other;
+}
+
+std::string HeaderValue(const std::string& line, THeaderField field) {
+    const size_t skip = NameLength(field);
+    if (line.size() <= skip)
+        return {};
+    return WithoutLineEnd(line.substr(skip)).substr(0, MaxValueLength);
+}
+
+uint32_t ContentLengthValue(const std::string& line) {
+    const std::string value = HeaderValue(line, THeaderField::ContentLength);
+    uint64_t number = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9')
+            break;
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+        if (number > std::numeric_limits<uint32_t>::max())
+            return std::numeric_limits<uint32_t>::max();
+    }
+    return static_cast<uint32_t>(number);
+}
+
+bool IsHeaderEnd(const std::string& line) {
+    return line == "\n" || line == "\r\n";
+}
+
+} // namespace http

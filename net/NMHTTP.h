@@ -1,0 +1,79 @@
+#pragma once
+
+#include "net/ExStringList.h"
+#include "net/HttpRequest.h"
+#include "net/Powersock.h"
+
+#include <functional>
+#include <string>
+
+using TResultEvent = std::function<void(CmdType Cmd)>;
+
+// The HTTP/1.0 client. One connection carries one request: connect, send, read the header, take
+// the body until the server closes, disconnect; redirects repeat the exchange.
+class TNMHTTP : public TPowersock {
+public:
+    TNMHTTP() = default;
+
+    // With InputFileMode the name of the file that receives the body, else the body text.
+    std::string Body = "Default.htm";
+    // With OutputFileMode the name of the file that receives the header, else the header text.
+    std::string Header = "Head.txt";
+    THeaderInfo HeaderInfo;
+    bool InputFileMode = false;
+    bool OutputFileMode = false;
+
+    TNotifyEvent OnAboutToSend;
+    TResultEvent OnSuccess, OnFailure;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    // Returns once the last response of the exchange is stored, whatever its status code.
+    void Get(const std::string& URL);
+    void Options(const std::string& URL);
+    void Head(const std::string& URL);
+    void Delete(const std::string& URL);
+    // Data is the body text, or with OutputFileMode the name of the file to send. Post sends its
+    // text URL-decoded.
+    void Post(const std::string& URL, const std::string& Data);
+    void Put(const std::string& URL, const std::string& Data);
+    void Patch(const std::string& URL, const std::string& Data);
+    void Trace(const std::string& URL, const std::string& Data);
+    void Raw(const std::string& URL, const std::string& Data);
+    void Copy(const std::string& URL, const std::string& Destination);
+    void Move(const std::string& URL, const std::string& Destination);
+    void Link(const std::string& URL, const std::string& Value);
+    void Unlink(const std::string& URL, const std::string& Value);
+
+    // Ends the current wait; may be called from any handler that runs while a request waits.
+    void Cancel() override;
+
+    const std::string& ReceivedCookie() const { return receivedCookie_; }
+    const std::string& URL() const { return url_; }
+    const std::string& RequestPath() const { return requestPath_; }
+    const TExStringList& RequestLines() const { return requestLines_; }
+
+protected:
+    virtual void RunRequest();
+    virtual void ParseURL();
+    virtual void BuildRequest();
+    virtual void ReadResponseHeader();
+    virtual void SendRequest();
+
+private:
+    void StartRequest(CmdType kind, const std::string& url, const std::string& data = {},
+                      const std::string& extraHeader = {});
+    bool SendsBody() const;
+    bool SendsContentLength() const;
+    uint64_t ContentLength() const;
+    void ReadBody();
+    void FinishResponse();
+
+    std::string url_;
+    std::string requestPath_;
+    std::string receivedCookie_;
+    CmdType requestKind_ = CmdType::Get;
+    TExStringList requestLines_;
+    std::string sendData_;    // body text or, with OutputFileMode, the body file's name
+    std::string extraHeader_; // whole line, or empty
+};

@@ -1,0 +1,213 @@
+#include "tests/support/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+std::string ScriptedServer::Pattern(size_t offset, size_t count) {
+    std::string bytes(count, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = offset + i;
+        bytes[i] = static_cast<char>((at * 31 + at / 251) & 0xFF);
+    }
+    return bytes;
+}
+
+ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+    if (scripts_.empty())
+        scripts_.emplace_back();
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listenFd_, 16) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this]() { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+    Stop();
+    ::close(listenFd_);
+    ::close(wakeFds_[0]);
+    ::close(wakeFds_[1]);
+}
+
+void ScriptedServer::Stop() {
+    if (!stopping_.exchange(true)) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = ::write(wakeFds_[1], &byte, 1);
+    }
+    if (thread_.joinable())
+        thread_.join();
+}
+
+size_t ScriptedServer::Connections() const {
+    std::lock_guard lock(mutex_);
+    return records_.size();
+}
+
+std::string ScriptedServer::Received(size_t connection) const {
+    std::lock_guard lock(mutex_);
+    return connection < records_.size() ? records_[connection].received : std::string();
+}
+
+std::vector<std::string> ScriptedServer::Lines(size_t connection) const {
+    std::lock_guard lock(mutex_);
+    return connection < records_.size() ? records_[connection].lines : std::vector<std::string>();
+}
+
+bool ScriptedServer::WaitReceived(size_t connection, size_t count, int milliseconds) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&]() {
+        return connection < records_.size() && records_[connection].received.size() >= count;
+    });
+}
+
+bool ScriptedServer::WaitFinished(size_t connection, int milliseconds) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&]() {
+        return connection < records_.size() && records_[connection].finished;
+    });
+}
+
+bool ScriptedServer::Ready(int fd, short events, int milliseconds) const {
+    pollfd fds[2] = {{fd, events, 0}, {wakeFds_[0], POLLIN, 0}};
+    const int count = fd >= 0 ? 2 : 1;
+    pollfd* watched = fd >= 0 ? fds : fds + 1;
+    for (;;) {
+        if (stopping_)
+            return false;
+        const int result = ::poll(watched, count, milliseconds);
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (stopping_ || result < 0)
+            return false;
+        return result > 0 && fd >= 0 && fds[0].revents != 0;
+    }
+}
+
+void ScriptedServer::Run() {
+    for (size_t index = 0; Ready(listenFd_, POLLIN, -1); ++index) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            continue;
+        {
+            std::lock_guard lock(mutex_);
+            records_.emplace_back();
+        }
+        Serve(fd, scripts_[std::min(index, scripts_.size() - 1)], index);
+        {
+            std::lock_guard lock(mutex_);
+            records_[index].finished = true;
+        }
+        changed_.notify_all();
+    }
+}
+
+bool ScriptedServer::ReadMore(int fd, std::string& pending, size_t index) {
+    char buffer[65536];
+    for (;;) {
+        if (!Ready(fd, POLLIN, -1))
+            return false;
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (got <= 0)
+            return false;
+        pending.append(buffer, static_cast<size_t>(got));
+        {
+            std::lock_guard lock(mutex_);
+            records_[index].received.append(buffer, static_cast<size_t>(got));
+        }
+        changed_.notify_all();
+        return true;
+    }
+}
+
+bool ScriptedServer::SendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent < 0 && (errno == EINTR || errno == EAGAIN)) {
+            if (!Ready(fd, POLLOUT, -1))
+                return false;
+            continue;
+        }
+        if (sent < 0)
+            return false;
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
+    std::string pending; // read from the client but not yet taken by a step
+    bool open = true;
+    for (const Step& step : script) {
+        if (!open || stopping_)
+            break;
+        switch (step.kind) {
+        case Step::Kind::ExpectLine: {
+            size_t end;
+            while ((end = pending.find('\n')) == std::string::npos &&
+                   ReadMore(fd, pending, index)) {
+            }
+            const size_t take = end == std::string::npos ? pending.size() : end + 1;
+            {
+                std::lock_guard lock(mutex_);
+                records_[index].lines.push_back(pending.substr(0, take));
+            }
+            pending.erase(0, take);
+            break;
+        }
+        case Step::Kind::ExpectBytes:
+            while (pending.size() < step.count && ReadMore(fd, pending, index)) {
+            }
+            pending.erase(0, std::min(step.count, pending.size()));
+            break;
+        case Step::Kind::Send:
+            open = SendAll(fd, step.bytes.data(), step.bytes.size());
+            break;
+        case Step::Kind::SendPattern:
+            for (size_t done = 0; open && done < step.count;) {
+                const size_t piece = std::min<size_t>(step.count - done, 1 << 20);
+                const std::string bytes = Pattern(done, piece);
+                open = SendAll(fd, bytes.data(), bytes.size());
+                done += piece;
+            }
+            break;
+        case Step::Kind::Stall:
+            Ready(-1, 0, step.milliseconds < 0 ? -1 : step.milliseconds);
+            break;
+        case Step::Kind::Close:
+            ::close(fd);
+            open = false;
+            break;
+        case Step::Kind::Reset: {
+            const linger option{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+            ::close(fd);
+            open = false;
+            break;
+        }
+        }
+    }
+    if (open) {
+        while (ReadMore(fd, pending, index)) {
+        }
+        ::close(fd);
+    }
+}

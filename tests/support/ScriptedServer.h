@@ -1,0 +1,110 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A TCP server on 127.0.0.1 for protocol tests. It listens on a free port, and for every
+// connection it accepts, one after the other, it runs a script: read a line or a number of
+// bytes, send bytes, pause, close or reset. It records everything the client sent. It runs on
+// its own thread with plain blocking-style sockets, so the client under test can keep the GUI
+// thread and its event loop to itself.
+//
+//     ScriptedServer server({ScriptedServer::ExpectLine(),
+//                            ScriptedServer::Send("250 OK\r\n"),
+//                            ScriptedServer::Close()});
+//     client.Host = "127.0.0.1";
+//     client.Port = server.Port();
+//     ... client talks ...
+//     EXPECT_EQ(server.Lines(0), std::vector<std::string>{"NOOP\r\n"});
+//
+// Stop() (and the destructor) ends the steps in progress at once; to check what a client sent,
+// wait for it first with WaitReceived or WaitFinished.
+//
+// Connection n runs script n of the scripts given, the last script serving all further ones.
+// When a script ends without closing, the server reads until the client closes and records
+// those bytes too (so a test sees everything that was sent). Every step gives up when the
+// server is stopped, so a test never hangs in the destructor.
+class ScriptedServer {
+public:
+    struct Step {
+        enum class Kind { ExpectLine, ExpectBytes, Send, SendPattern, Stall, Close, Reset };
+        Kind kind;
+        std::string bytes;
+        size_t count = 0;
+        int milliseconds = 0;
+    };
+    using Script = std::vector<Step>;
+
+    // Reads up to and including the next LF (and records it as a line).
+    static Step ExpectLine() { return {Step::Kind::ExpectLine, {}, 0, 0}; }
+    // Reads exactly count bytes (fewer if the client closes first).
+    static Step ExpectBytes(size_t count) { return {Step::Kind::ExpectBytes, {}, count, 0}; }
+    static Step Send(std::string bytes) { return {Step::Kind::Send, std::move(bytes), 0, 0}; }
+    // Sends count bytes of Pattern(0, count), without holding them in memory at once.
+    static Step SendPattern(size_t count) { return {Step::Kind::SendPattern, {}, count, 0}; }
+    // Pauses for milliseconds; a negative time pauses until the server stops.
+    static Step Stall(int milliseconds) { return {Step::Kind::Stall, {}, 0, milliseconds}; }
+    // Closes in order: the client reads what was sent and then the end.
+    static Step Close() { return {Step::Kind::Close, {}, 0, 0}; }
+    // Closes with a reset: the client sees the connection reset.
+    static Step Reset() { return {Step::Kind::Reset, {}, 0, 0}; }
+
+    // Deterministic test bytes: byte i of the stream is Pattern(i, 1).
+    static std::string Pattern(size_t offset, size_t count);
+
+    explicit ScriptedServer(Script script)
+        : ScriptedServer(std::vector<Script>{std::move(script)}) {}
+    explicit ScriptedServer(std::vector<Script> scripts);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+    // Ends every step in progress and the thread; called by the destructor.
+    void Stop();
+
+    // Connections accepted so far.
+    size_t Connections() const;
+    // Everything the client sent on connection n, as far as the server has read it.
+    std::string Received(size_t connection) const;
+    // The lines read by ExpectLine steps on connection n, line endings included.
+    std::vector<std::string> Lines(size_t connection) const;
+    // Blocks until the client has sent at least count bytes on connection n and the server has
+    // read them; false when that takes longer than milliseconds. Used before Stop(), which
+    // ends every step at once, so that a test sees everything the client sent.
+    bool WaitReceived(size_t connection, size_t count, int milliseconds) const;
+    // Blocks until connection n has run its script to the end (and the client closed, where
+    // the script left that to the client); false when that takes longer than milliseconds.
+    bool WaitFinished(size_t connection, int milliseconds) const;
+
+private:
+    struct Record {
+        std::string received;
+        std::vector<std::string> lines;
+        bool finished = false;
+    };
+
+    void Run();
+    void Serve(int fd, const Script& script, size_t index);
+    // Waits until fd is ready for the given poll events or the server stops; false on stop.
+    bool Ready(int fd, short events, int milliseconds) const;
+    // Reads more into the pending buffer of a connection; false at the end or on stop.
+    bool ReadMore(int fd, std::string& pending, size_t index);
+    bool SendAll(int fd, const char* data, size_t size);
+
+    std::vector<Script> scripts_;
+    int listenFd_ = -1;
+    int wakeFds_[2] = {-1, -1};
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<Record> records_;
+    std::thread thread_;
+};
