@@ -15,6 +15,7 @@
 #include "net/NMHTTP.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTimer>
 
 #include <chrono>
@@ -52,6 +53,9 @@ void ReadList(const std::string& listFile, const std::string& outDir, Options& o
     std::ifstream in(listFile);
     if (!in)
         Usage("cannot read " + listFile);
+    // As wget -P does: the benchmark starts each run in a fresh directory.
+    if (!QDir().mkpath(QString::fromStdString(outDir)))
+        Usage("cannot create " + outDir);
     for (std::string url; std::getline(in, url);) {
         if (!url.empty() && url.back() == '\r')
             url.pop_back();

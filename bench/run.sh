@@ -15,7 +15,7 @@ BULK_MB=256
 SMALL_COUNT=500
 SMALL_BYTES=20480
 
-for tool in "$DRIVER" nginx curl wget hyperfine /usr/bin/time "$PY"; do
+for tool in "$DRIVER" nginx curl wget /usr/bin/time "$PY"; do
     command -v "$tool" >/dev/null || { echo "bench: $tool not found (scripts/setup.sh, scripts/build.sh)" >&2; exit 1; }
 done
 
@@ -100,26 +100,44 @@ BASE="http://127.0.0.1:$NGINX_PORT"
 : >"$WORK/urls.txt"
 for i in $(seq -w 1 $SMALL_COUNT); do echo "$BASE/small/f$i.bin" >>"$WORK/urls.txt"; done
 
-# hyperfine's median of the mean wall time of one command, in seconds.
-hf_median() { # name command
-    hyperfine -N --style none --warmup 1 --runs "$RUNS" --export-json "$WORK/$1.json" "$2" >/dev/null 2>&1 ||
-        { echo "bench: '$2' failed:" >&2; bash -c "$2" >&2 || true; exit 1; }
-    "$PY" -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$WORK/$1.json"
+# Wall time of one run of a command, in seconds, after its preparation (not timed). Output
+# goes to a log: a failing command stops the benchmark with it.
+time_once() { # prepare command
+    eval "$1"
+    local start=$EPOCHREALTIME
+    if ! eval "$2" >"$WORK/run.log" 2>&1; then
+        echo "bench: '$2' failed:" >&2; cat "$WORK/run.log" >&2; exit 1
+    fi
+    awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.6f\n", b - a}'
+}
+
+# Runs two commands in turns, RUNS times each after one warm-up of each, alternating which goes
+# first, and prints both medians. Other work on a shared machine then weighs on both alike,
+# where timing all runs of one command before the other would favour whichever ran calmer.
+race() { # prepareA commandA prepareB commandB
+    local a=() b=()
+    time_once "$1" "$2" >/dev/null
+    time_once "$3" "$4" >/dev/null
+    for ((i = 0; i < RUNS; i++)); do
+        if ((i % 2)); then
+            b+=("$(time_once "$3" "$4")"); a+=("$(time_once "$1" "$2")")
+        else
+            a+=("$(time_once "$1" "$2")"); b+=("$(time_once "$3" "$4")")
+        fi
+    done
+    echo "$(printf '%s\n' "${a[@]}" | median) $(printf '%s\n' "${b[@]}" | median)"
 }
 
 echo "bench: bulk $BULK_MB MB x $RUNS ..." >&2
-T_CURL=$(hf_median curl "curl -s -o $WORK/out/curl.bin $BASE/bulk.bin")
-T_OURS=$(hf_median ours "$DRIVER $BASE/bulk.bin $WORK/out/ours.bin")
+read -r T_OURS T_CURL < <(race "rm -f $WORK/out/ours.bin" "$DRIVER $BASE/bulk.bin $WORK/out/ours.bin" \
+    "rm -f $WORK/out/curl.bin" "curl -s -o $WORK/out/curl.bin $BASE/bulk.bin")
 cmp -s "$WORK/www/bulk.bin" "$WORK/out/ours.bin" || { echo "bench: our copy of bulk.bin differs" >&2; exit 1; }
 
 echo "bench: $SMALL_COUNT small files x $RUNS ..." >&2
-mkdir -p "$WORK/out/wget" "$WORK/out/list"
-# wget numbers a file it finds already there: start each run in an empty directory.
-hyperfine -N --style none --warmup 1 --runs "$RUNS" --export-json "$WORK/wget.json" \
-    --prepare "rm -rf $WORK/out/wget" \
-    "wget -q --no-http-keep-alive -P $WORK/out/wget -i $WORK/urls.txt" >/dev/null 2>&1
-S_WGET=$("$PY" -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$WORK/wget.json")
-S_OURS=$(hf_median list "$DRIVER --list $WORK/urls.txt $WORK/out/list")
+# Both start each run in an empty directory: wget would number files it finds there, and
+# overwriting a file costs the file system more than creating one.
+read -r S_OURS S_WGET < <(race "rm -rf $WORK/out/list" "$DRIVER --list $WORK/urls.txt $WORK/out/list" \
+    "rm -rf $WORK/out/wget" "wget -q --no-http-keep-alive -P $WORK/out/wget -i $WORK/urls.txt")
 [ "$(ls "$WORK/out/list" | wc -l)" -eq "$SMALL_COUNT" ] || { echo "bench: the list run missed files" >&2; exit 1; }
 cmp -s "$WORK/www/small/f$SMALL_COUNT.bin" "$WORK/out/list/f$SMALL_COUNT.bin" || { echo "bench: small copy differs" >&2; exit 1; }
 
