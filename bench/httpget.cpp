@@ -1,16 +1,14 @@
-// A small command-line driver over the real HTTP client, for the benchmark
-// scripts: it fetches each URL with its own Get into a file, the way the
-// download routine does (file mode, status events at level 8), and prints what
-// it took.
+// A small command-line driver over the real HTTP client, for the benchmark scripts: it fetches
+// each URL with its own Get into a file, the way the download routine does (file mode, status
+// events at level 8), and prints what it took.
 //
 //   httpget [--proxy HOST:PORT] [--cancel-after SECONDS] [--report-level N]
 //           URL OUTFILE [URL OUTFILE ...]
-//   httpget [options] --list URLFILE OUTDIR     (one URL a line; saved under
-//   its last segment)
+//   httpget [options] --list URLFILE OUTDIR
+//           (one URL a line, each saved under its last segment in OUTDIR, created if missing)
 //
-// Output: one line "N files, B bytes in S s (R MB/s)" and one line "cpu USER
-// SYS ELAPSED", the CPU seconds used by the Gets alone (start-up excluded) and
-// their wall time.
+// Output: one line "N files, B bytes in S s (R MB/s)" and one line "cpu USER SYS ELAPSED": the
+// CPU seconds used by the Gets alone (start-up excluded) and their wall time.
 
 #include "net/NMHTTP.h"
 
@@ -113,13 +111,12 @@ int main(int argc, char* argv[]) {
     http.Proxy = options.proxyHost;
     http.ProxyPort = options.proxyPort;
     http.ReportLevel = options.reportLevel;
-    // The main window's handler only resets its stall counter; counting costs the
-    // same.
+    // The main window's handler only resets its stall counter; counting costs the same.
     unsigned long statusEvents = 0;
     http.OnStatus = [&](TComponent*, const std::string&) { ++statusEvents; };
 
-    // Cancel comes from a timer, as the main window's watchdog does it: it can
-    // only fire while Get waits in the event loop.
+    // Cancel comes from a timer, as the main window's watchdog does it: it can only fire while
+    // Get waits in the event loop.
     bool cancelled = false;
     QTimer cancelTimer;
     cancelTimer.setSingleShot(true);

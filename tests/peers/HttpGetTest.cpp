@@ -10,16 +10,15 @@
 #include <tuple>
 #include <vector>
 
-// The HTTP client against a real nginx, directly and through a real tinyproxy:
-// what it stores must be the served file byte for byte, whatever its size
-// relative to the client's chunks.
+// The HTTP client against a real nginx, directly and through a real tinyproxy: what it stores must
+// be the served file byte for byte, whatever its size relative to the client's chunks.
 
 namespace {
 
 enum class Route { Direct, Proxy };
 
-// A Get that hangs would stall the whole binary until ctest's timeout: cancel
-// it instead, which turns the hang into an exception the case reports.
+// A Get that hangs would stall the whole binary until ctest's timeout: cancel it instead, which
+// turns the hang into an exception the case reports.
 class HangGuard {
 public:
     explicit HangGuard(TNMHTTP& http, int seconds = 120) {
@@ -32,8 +31,7 @@ private:
     QTimer timer_;
 };
 
-// Something left by an earlier attempt, longer than most served files: a Get
-// must replace it.
+// Something left by an earlier attempt, longer than most served files: a Get must replace it.
 void PutStaleFile(const std::string& path) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(100000, 'x');
 }
@@ -50,8 +48,8 @@ protected:
     }
 
     void SetUp() override {
-        // A peer that is not there is a failure, never a skip: the command that
-        // runs the tests installs them.
+        // A peer that is not there is a failure, never a skip: the command that runs the tests
+        // installs them.
         if (!startError_.empty())
             FAIL() << "cannot start the web peers: " << startError_;
     }
@@ -91,8 +89,7 @@ TEST_P(HttpFileTransfer, StoresTheServedFileByteForByte) {
     EXPECT_EQ(http.ReplyCode(), 200);
     EXPECT_EQ(FileDifference(Peers().ServedPath(size), output), "");
     if (route == Route::Proxy) {
-        // The request must really have gone through the proxy, in its absolute-URL
-        // form.
+        // The request must really have gone through the proxy, in its absolute-URL form.
         EXPECT_NE(
             Peers().Proxy().Log().find("GET " + Peers().Nginx().Url(WebPeers::FileName(size))),
             std::string::npos)
@@ -110,9 +107,8 @@ INSTANTIATE_TEST_SUITE_P(NginxFiles, HttpFileTransfer,
 
 using HttpRealPeers = RealWebPeers;
 
-// The main window keeps one client for a whole job and switches the proxy
-// between jobs: nothing of one response (buffered bytes, the cancel flag, the
-// host) may leak into the next.
+// The main window keeps one client for a whole job and switches the proxy between jobs: nothing of
+// one response (buffered bytes, the cancel flag, the host) may leak into the next.
 TEST_F(HttpRealPeers, OneClientFetchesEverySizeInTurnWithAndWithoutProxy) {
     TNMHTTP http;
     http.InputFileMode = true;
@@ -135,9 +131,8 @@ TEST_F(HttpRealPeers, OneClientFetchesEverySizeInTurnWithAndWithoutProxy) {
     }
 }
 
-// A missing file is an answer, not an error: the page the server sent lands in
-// the body file and the status tells the caller, with or without the proxy in
-// between.
+// A missing file is an answer, not an error: the page the server sent lands in the body file and
+// the status tells the caller, with or without the proxy in between.
 TEST_F(HttpRealPeers, MissingFileGives404AndKeepsTheErrorPage) {
     for (const Route route : {Route::Direct, Route::Proxy}) {
         TNMHTTP http;
@@ -158,8 +153,8 @@ TEST_F(HttpRealPeers, MissingFileGives404AndKeepsTheErrorPage) {
     }
 }
 
-// tinyproxy answers for an origin it cannot reach; that answer, not a socket
-// error, is what the caller gets.
+// tinyproxy answers for an origin it cannot reach; that answer, not a socket error, is what the
+// caller gets.
 TEST_F(HttpRealPeers, ProxyReportsAnUnreachableOriginAsAServerError) {
     TNMHTTP http;
     http.InputFileMode = true;
@@ -171,9 +166,9 @@ TEST_F(HttpRealPeers, ProxyReportsAnUnreachableOriginAsAServerError) {
     EXPECT_EQ(http.ReplyCode(), 500);
 }
 
-// The main window's stall watchdog counts status events as signs of life: a
-// large download must raise them all along, one per received chunk of at most
-// 16383 bytes, and close with one "Transaction Completed".
+// The main window's stall watchdog counts status events as signs of life: a large download must
+// raise them all along, one per received chunk of at most 16383 bytes, and close with one
+// "Transaction Completed".
 TEST_F(HttpRealPeers, LargeDownloadReportsEveryChunk) {
     TNMHTTP http;
     http.InputFileMode = true;
