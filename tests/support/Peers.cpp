@@ -259,10 +259,6 @@ NginxServer::NginxServer(const std::string& wwwDir) {
         [&] { return ReadTextFile(errorLog); }, port_);
 }
 
-NginxServer::~NginxServer() {
-    process_->Stop();
-}
-
 std::string NginxServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
 }
@@ -298,10 +294,6 @@ TinyProxyServer::TinyProxyServer() {
             return std::vector<std::string>{program, "-d", "-c", dir_.File("tinyproxy.conf")};
         },
         [&] { return ReadTextFile(log); }, port_);
-}
-
-TinyProxyServer::~TinyProxyServer() {
-    process_->Stop();
 }
 
 std::string TinyProxyServer::Log() const {
@@ -348,10 +340,6 @@ VsftpdServer::VsftpdServer(const std::string& rootDir) {
         [&] { return ReadTextFile(log); }, port_);
 }
 
-VsftpdServer::~VsftpdServer() {
-    process_->Stop();
-}
-
 std::string VsftpdServer::Log() const {
     return ReadTextFile(dir_.File("vsftpd.log"));
 }
@@ -371,10 +359,6 @@ PyFtpServer::PyFtpServer(const std::string& rootDir) {
                                             rootDir};
         },
         [] { return std::string(); }, port_);
-}
-
-PyFtpServer::~PyFtpServer() {
-    process_->Stop();
 }
 
 std::string PyFtpServer::Log() const {

@@ -77,75 +77,58 @@ private:
     int stopSignal_;
 };
 
-// nginx serving the files of wwwDir (an absolute path whose every directory is world-readable).
-class NginxServer {
+// What every server fixture has: its own scratch directory, its process and its port. The
+// process is declared after the directory, so it is stopped before the directory goes.
+class PeerServer {
 public:
-    explicit NginxServer(const std::string& wwwDir);
-    ~NginxServer();
+    PeerServer(const PeerServer&) = delete;
+    PeerServer& operator=(const PeerServer&) = delete;
 
     int Port() const { return port_; }
     pid_t Pid() const { return process_->Pid(); }
-    // "http://127.0.0.1:<port>/" + path.
-    std::string Url(const std::string& path) const;
-    std::string AccessLog() const;
-    std::string ErrorLog() const;
 
-private:
+protected:
+    PeerServer() = default;
+    ~PeerServer() = default;
+
     ScratchDir dir_;
     std::unique_ptr<ChildProcess> process_;
     int port_ = 0;
 };
 
+// nginx serving the files of wwwDir (an absolute path whose every directory is world-readable).
+class NginxServer : public PeerServer {
+public:
+    explicit NginxServer(const std::string& wwwDir);
+    // "http://127.0.0.1:<port>/" + path.
+    std::string Url(const std::string& path) const;
+    std::string AccessLog() const;
+    std::string ErrorLog() const;
+};
+
 // tinyproxy accepting proxy requests from 127.0.0.1.
-class TinyProxyServer {
+class TinyProxyServer : public PeerServer {
 public:
     TinyProxyServer();
-    ~TinyProxyServer();
-
-    int Port() const { return port_; }
-    pid_t Pid() const { return process_->Pid(); }
     std::string Log() const;
-
-private:
-    ScratchDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-    int port_ = 0;
 };
 
 // vsftpd serving rootDir to anonymous users, read-only, active mode (PORT) allowed. Every file
 // below rootDir must be world-readable: the sessions run as the user ftp. Each session is a
 // process of its own that lives until its client disconnects.
-class VsftpdServer {
+class VsftpdServer : public PeerServer {
 public:
     explicit VsftpdServer(const std::string& rootDir);
-    ~VsftpdServer();
-
-    int Port() const { return port_; }
-    pid_t Pid() const { return process_->Pid(); }
     // The protocol log: every command and reply of every session.
     std::string Log() const;
-
-private:
-    ScratchDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-    int port_ = 0;
 };
 
 // pyftpdlib serving rootDir to anonymous users, read-only: a second FTP server whose replies
 // differ from vsftpd's (it connects the data channel at PORT time and answers 125, not 150).
-class PyFtpServer {
+class PyFtpServer : public PeerServer {
 public:
     explicit PyFtpServer(const std::string& rootDir);
-    ~PyFtpServer();
-
-    int Port() const { return port_; }
-    pid_t Pid() const { return process_->Pid(); }
     std::string Log() const;
-
-private:
-    ScratchDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-    int port_ = 0;
 };
 
 } // namespace peers
