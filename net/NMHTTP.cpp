@@ -17,6 +17,11 @@ constexpr size_t MaxHeaderBytes = 1024 * 1024;
 
 } // namespace
 
+TNMHTTP::TNMHTTP() {
+    // No header line is longer than the whole header may be.
+    MaxLineLength = MaxHeaderBytes;
+}
+
 void TNMHTTP::Get(const std::string& URL) {
     StartRequest(CmdType::Get, URL);
 }

@@ -13,7 +13,7 @@ using TResultEvent = std::function<void(CmdType Cmd)>;
 // the body until the server closes, disconnect; redirects repeat the exchange.
 class TNMHTTP : public TPowersock {
 public:
-    TNMHTTP() = default;
+    TNMHTTP();
 
     // With InputFileMode the name of the file that receives the body, else the body text.
     std::string Body = "Default.htm";

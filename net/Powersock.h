@@ -56,6 +56,9 @@ public:
     int Port = 0;
     int TimeOut = 0; // milliseconds, for the name lookup and the connect; 0 = no limit
     int ReportLevel = 0;
+    // The longest line ReadLn waits for, in bytes; 0 = no limit. A peer that sends bytes without
+    // ever ending the line would otherwise fill memory while the wait still sees it as alive.
+    size_t MaxLineLength = 0;
     TNotifyEvent OnConnect;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnectionFailed;

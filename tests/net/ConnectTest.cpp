@@ -19,15 +19,6 @@ int ClosedPort() {
     return port;
 }
 
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.Message();
-    }
-    return "(nothing raised)";
-}
-
 // The socket says once that it can send as soon as it is connected; that send step may come
 // inside the connect wait.
 std::vector<std::string> WithoutSendSteps(std::vector<std::string> texts) {

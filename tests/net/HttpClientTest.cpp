@@ -244,6 +244,14 @@ TEST_F(HttpClient, GivesUpOnAHeaderThatNeverEnds) {
               "ESockError: Response header too long");
     EXPECT_FALSE(http.Connected());
     EXPECT_FALSE(platform::FileExists(BodyPath()));
+
+    // One endless line is refused as soon as it outgrows the limit, not when memory runs out.
+    ScriptedServer endless({ScriptedServer::ExpectUntil("\r\n\r\n"),
+                            ScriptedServer::Send("HTTP/1.0 200 OK\r\nX-Filler: "),
+                            ScriptedServer::Send(std::string(1024 * 1024 + 1, 'f')),
+                            ScriptedServer::Stall(-1)});
+    EXPECT_EQ(GetError("http://" + AddressOf(endless) + "/"), "ESockError: Line too long");
+    EXPECT_FALSE(http.Connected());
 }
 
 TEST_F(HttpClient, PostSendsItsDecodedDataAndARedirectRepeatsAsGet) {

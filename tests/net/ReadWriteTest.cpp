@@ -52,6 +52,17 @@ TEST_F(ReadWriteTest, ReadLnFindsTheLineFeedBehindANulByte) {
     EXPECT_EQ(sock.ReadLn(), "next\n");
 }
 
+TEST_F(ReadWriteTest, ReadLnRefusesALineLongerThanTheLimit) {
+    Server server({Server::Send("1234567\n12345678"), Server::Stall(50), Server::Send("9\n"),
+                   Server::Stall(-1)});
+    ConnectTo(server);
+    sock.MaxLineLength = 8;
+    EXPECT_EQ(sock.ReadLn(), "1234567\n") << "a line of exactly the limit, LF included";
+    // The second line is refused once eight bytes without a LF are in, not when it ends.
+    EXPECT_EQ(MessageOf([&]() { sock.ReadLn(); }), "Line too long");
+    EXPECT_EQ(sock.ReceivedData(), "12345678");
+}
+
 TEST_F(ReadWriteTest, ReadTakesCountedBytesOrWhatIsBuffered) {
     Server server(
         {Server::Send("0123456789"), Server::Stall(50), Server::Send("abc"), Server::Stall(-1)});

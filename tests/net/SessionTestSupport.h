@@ -34,6 +34,16 @@ struct StatusLog {
 };
 
 // Runs action from the event loop after milliseconds, as a button or timer handler would.
+// The message of what action raised, or "(nothing raised)".
+inline std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        return error.Message();
+    }
+    return "(nothing raised)";
+}
+
 inline void Later(int milliseconds, std::function<void()> action) {
     QTimer::singleShot(milliseconds, std::move(action));
 }
