@@ -30,6 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int port = priorPorts[(state >> 2) & 3];
     const bool viaProxy = (state & 16) != 0;
 
+    // The decoders see the same bytes; they only ever shrink or encode, never overrun.
+    FUZZ_CHECK(http::UrlDecode(url).size() <= url.size());
+    FUZZ_CHECK(http::Base64Encode(url).size() == (url.size() + 2) / 3 * 4);
+
     std::string requestPath;
     try {
         http::ParseUrl(url, host, port, requestPath);
