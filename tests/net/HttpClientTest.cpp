@@ -285,3 +285,49 @@ TEST_F(HttpClient, CutsALongPathDirectlyButSendsTheWholeUrlToAProxy) {
     EXPECT_EQ(server.Lines(0).front(), "GET " + path.substr(0, 256) + " HTTP/1.0\r\n");
     EXPECT_EQ(server.Lines(1).front(), "GET http://www.gallery-a.test" + path + " HTTP/1.0\r\n");
 }
+
+TEST_F(HttpClient, StatusClassesDecideEventsCookieCopyAndRepeats) {
+    // 299 and 399 repeat the exchange but are no redirect: their cookies are not copied and
+    // OnRedirect is not asked. 398 is the last redirect code. 401 ends it as a failure.
+    ScriptedServer server(std::vector<ScriptedServer::Script>{
+        Answer("HTTP/1.0 299 Odd\r\nSet-Cookie: a=1\r\n\r\n"),
+        Answer("HTTP/1.0 399 Odd\r\nSet-Cookie: b=2\r\nLocation: /next\r\n\r\n"),
+        Answer("HTTP/1.0 398 Odd\r\nSet-Cookie: c=3\r\nLocation: /last\r\n\r\n"),
+        Answer("HTTP/1.0 401 Unauthorized\r\n\r\ndenied", PlainRequestLines + 1)});
+    std::vector<std::string> events;
+    http.ReportLevel = 2;
+    http.OnSuccess = [&](CmdType) { events.push_back("success"); };
+    http.OnFailure = [&](CmdType) {
+        events.push_back("failure " + std::to_string(http.ReplyCode()));
+    };
+    http.OnRedirect = [&](bool&) {
+        events.push_back("redirect " + std::to_string(http.ReplyCode()) + " " +
+                         http.HeaderInfo.Cookie);
+    };
+    http.OnAuthenticationNeeded = [&](TComponent*) { events.push_back("authentication"); };
+
+    EXPECT_EQ(GetError("http://" + AddressOf(server) + "/first"), "");
+
+    ASSERT_EQ(server.Connections(), 4u);
+    const auto requestLine = [&](size_t n) {
+        return server.Received(n).substr(0, server.Received(n).find("\r\n"));
+    };
+    EXPECT_EQ(requestLine(0), "GET /first HTTP/1.0");
+    EXPECT_EQ(requestLine(1), "GET /first HTTP/1.0");
+    EXPECT_EQ(server.Received(1).find("Cookie:"), std::string::npos);
+    EXPECT_EQ(requestLine(2), "GET /next HTTP/1.0");
+    EXPECT_EQ(server.Received(2).find("Cookie:"), std::string::npos);
+    EXPECT_EQ(requestLine(3), "GET /last HTTP/1.0");
+    EXPECT_NE(server.Received(3).find("\r\nCookie: c=3\r\n"), std::string::npos);
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"redirect 398 c=3", "failure 401", "authentication"}));
+    EXPECT_TRUE(statuses.empty());
+    EXPECT_EQ(ReadWholeFile(BodyPath()), "denied");
+
+    // 298 is still a success.
+    ScriptedServer last(Answer("HTTP/1.0 298 Fine\r\n\r\n", PlainRequestLines + 1));
+    events.clear();
+    EXPECT_EQ(GetError("http://" + AddressOf(last) + "/"), "");
+    EXPECT_EQ(events, std::vector<std::string>{"success"});
+    EXPECT_EQ(statuses, std::vector<std::string>{"Transaction Completed"});
+}

@@ -60,3 +60,20 @@ TEST_F(HttpStatus, LowerLevelsReportOnlyTheCompletionOrNothing) {
               std::vector<std::string>{"Transaction Completed"});
     EXPECT_EQ(StatusesOfOneGet(1, "127.0.0.1", server.Port()), std::vector<std::string>{});
 }
+
+TEST_F(HttpStatus, TimeOutDuringTheLookupFiresTheTimerAndCancels) {
+    http.TimeOut = 60;
+    std::vector<std::string> statuses;
+    http.ReportLevel = 8;
+    http.OnStatus = [&](TComponent*, const std::string& text) { statuses.push_back(text); };
+
+    EXPECT_EQ(GetError("http://silent.test/p"), "ESockError: Host Lookup Timed Out");
+
+    // The timer stops itself, then the lookup's own stop follows the cancel it caused.
+    EXPECT_EQ(statuses,
+              (std::vector<std::string>{"Connecting", "Resolve Host", "Timer On", "Timer Triggered",
+                                        "Timer Off", "Canceling", "Timer Off"}));
+    EXPECT_TRUE(http.TimedOut());
+    EXPECT_TRUE(http.CancelRequested());
+    EXPECT_EQ(http.StatusText(), "Timer Off");
+}
