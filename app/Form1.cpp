@@ -4,6 +4,7 @@
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "ui/Guard.h"
+#include "ui/Text.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -294,9 +295,7 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::Log(const std::string& message) {
-    QString text = QString::fromStdString(message);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    Memo1->appendPlainText(text);
+    Memo1->appendPlainText(ui::LogLinesFromBytes(message));
 }
 
 void TForm1::ClearLog() {
@@ -304,7 +303,7 @@ void TForm1::ClearLog() {
 }
 
 void TForm1::Status(const std::string& text) {
-    Label12->setText(QString::fromStdString(text));
+    Label12->setText(ui::TextFromBytes(text));
 }
 
 std::string TForm1::Destination() const {

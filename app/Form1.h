@@ -4,6 +4,7 @@
 #include "app/engine/JobHost.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryChooser.h"
+#include "ui/Edit.h"
 
 #include <QWidget>
 #include <functional>
@@ -86,7 +87,7 @@ public:
     QLabel* Label19 = nullptr;
     QLabel* Label20 = nullptr;
     QLineEdit* Edit1 = nullptr;
-    QLineEdit* Edit2 = nullptr;
+    ui::TEdit* Edit2 = nullptr;
     QLineEdit* Edit3 = nullptr;
     QLineEdit* Edit4 = nullptr;
     QLineEdit* Edit5 = nullptr;
@@ -124,6 +125,7 @@ protected:
 
 private:
     void CreateControls();
+    void NameControls();
     void ConnectHandlers();
     void ConnectClients();
     void ShowPanelPictures();

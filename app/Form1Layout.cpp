@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QTimeEdit>
 #include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -128,8 +129,9 @@ void TForm1::CreateControls() {
     ui::MakeBold(Label17);
     Label15 = ui::MakeLabel(source, sites::kInstructionsWebBase, 8, 163);
     Label18 = ui::MakeLabel(source, "Set Number", 300, 142);
-    Edit2 = MakeEdit(source, "8436", QRect(300, 158, 60, kRowHeight));
-    Edit2->setMaxLength(5);
+    Edit2 = new ui::TEdit("8436", source);
+    Edit2->setGeometry(300, 158, 60, kRowHeight);
+    Edit2->SetTypingLimit(5);
     Button2 = MakeButton(source, "Get I&nst...", kButtonLeft, 157);
     RadioButton1Click();
 
@@ -155,11 +157,66 @@ void TForm1::CreateControls() {
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Label12 = new QLabel(this);
+    // Statuses carry file names and reply lines from servers: show them as they are, never as
+    // markup.
+    Label12->setTextFormat(Qt::PlainText);
     Label12->setGeometry(kPanelLeft, 620, kPanelWidth, 18);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     Timer1->start();
+    NameControls();
+}
+
+// The settings storage finds the stored controls by these names, as written in its property list.
+void TForm1::NameControls() {
+    setObjectName("Form1");
+    const std::pair<QObject*, const char*> named[] = {
+        {Label3, "Label3"},
+        {Label4, "Label4"},
+        {Label5, "Label5"},
+        {Label6, "Label6"},
+        {Label7, "Label7"},
+        {Label8, "Label8"},
+        {Label9, "Label9"},
+        {Label10, "Label10"},
+        {Label11, "Label11"},
+        {Label12, "Label12"},
+        {Label13, "Label13"},
+        {Label14, "Label14"},
+        {Label15, "Label15"},
+        {Label16, "Label16"},
+        {Label17, "Label17"},
+        {Label18, "Label18"},
+        {Label19, "Label19"},
+        {Label20, "Label20"},
+        {Edit1, "Edit1"},
+        {Edit2, "Edit2"},
+        {Edit3, "Edit3"},
+        {Edit4, "Edit4"},
+        {Edit5, "Edit5"},
+        {Edit6, "Edit6"},
+        {BitBtn3, "BitBtn3"},
+        {Button1, "Button1"},
+        {Button2, "Button2"},
+        {Button3, "Button3"},
+        {Button4, "Button4"},
+        {Button5, "Button5"},
+        {CheckBox1, "CheckBox1"},
+        {CheckBox2, "CheckBox2"},
+        {CheckBox3, "CheckBox3"},
+        {SpinEdit1, "SpinEdit1"},
+        {DateTimePicker1, "DateTimePicker1"},
+        {RadioButton1, "RadioButton1"},
+        {RadioButton2, "RadioButton2"},
+        {Memo1, "Memo1"},
+        {Image1, "Image1"},
+        {Image2, "Image2"},
+        {Image3, "Image3"},
+        {Timer1, "Timer1"},
+    };
+    for (const auto& [control, name] : named)
+        control->setObjectName(QString::fromLatin1(name));
 }
 
 void TForm1::ShowPanelPictures() {

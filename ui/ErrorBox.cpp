@@ -1,6 +1,7 @@
 #include "ui/ErrorBox.h"
 
 #include "platform/FileSystem.h"
+#include "ui/Text.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,6 +13,8 @@ namespace {
 void ShowMessageBox(const QString& caption, const QString& message) {
     QMessageBox box(QMessageBox::Critical, caption, message, QMessageBox::Ok,
                     QApplication::activeWindow());
+    // Messages carry server reply lines; markup in them is text, not formatting.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -44,7 +47,7 @@ ErrorBoxPresenter SetErrorBoxPresenter(ErrorBoxPresenter presenter) {
 
 void ShowErrorBox(const std::string& message) {
     Presenter()(ErrorBoxCaption(platform::ProgramFileName()),
-                QString::fromStdString(ErrorBoxMessage(message)));
+                TextFromBytes(ErrorBoxMessage(message)));
 }
 
 } // namespace ui

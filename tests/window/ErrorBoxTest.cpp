@@ -58,6 +58,14 @@ TEST(ErrorBox, ApplicationStopsAnErrorAtEventDispatch) {
     EXPECT_EQ(ShownErrors()[0].message, "Not Connected.");
 }
 
+// Error messages can be a server's reply line, in whatever encoding it used.
+TEST(ErrorBox, MessageBytesThatAreNotUtf8ShowOneByOne) {
+    ShownErrors().clear();
+    ui::Guarded([] { throw Exception("550 R\xe9pertoire introuvable"); });
+    ASSERT_EQ(ShownErrors().size(), 1u);
+    EXPECT_EQ(ShownErrors()[0].message, "550 R\xc3\xa9pertoire introuvable.");
+}
+
 TEST(ErrorBox, APresenterCanBeReplacedAndRestored) {
     int calls = 0;
     ui::ErrorBoxPresenter previous =

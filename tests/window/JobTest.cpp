@@ -135,3 +135,38 @@ TEST_F(WindowTest, LogAddsOneLinePerMessageAndSplitsAtCrLf) {
     form->Status("two");
     EXPECT_EQ(form->Label12->text(), "two");
 }
+
+// Names and reply lines from servers end up in the log with whatever line ends they carried;
+// only CR LF starts a new line, and a lone CR (the usual left-over of a cut page line) or LF must
+// not add lines of its own.
+TEST_F(WindowTest, LogStartsLinesOnlyAtCrLf) {
+    ShowActive();
+    form->Log("\\gallery\\a.jpg\r");
+    form->Log("one\ntwo");
+    form->Log("ends with a pair\r\n");
+    form->Log("\r\r\n\n");
+    form->Log(std::string("para\xe2\x80\xa9graph"));
+    EXPECT_EQ(form->Memo1->toPlainText(),
+              "\\gallery\\a.jpg \none two\nends with a pair\n\n \n \npara graph");
+    EXPECT_EQ(form->Memo1->blockCount(), 7);
+}
+
+// An old server's Latin-1 file name shows each byte as its character, not as replacement marks;
+// valid UTF-8 shows as UTF-8.
+TEST_F(WindowTest, LogAndStatusShowBytesThatAreNotUtf8OneByOne) {
+    ShowActive();
+    form->Log("** Skipping file caf\xe9.jpg");
+    form->Log("caf\xc3\xa9.jpg");
+    EXPECT_EQ(form->Memo1->toPlainText(),
+              QString::fromUtf8("** Skipping file caf\xc3\xa9.jpg\ncaf\xc3\xa9.jpg"));
+    form->Status("Downloading \xff\xfe.jpg. . .");
+    EXPECT_EQ(form->Label12->text(), QString::fromLatin1("Downloading \xff\xfe.jpg. . ."));
+}
+
+// A file name from a page that looks like markup is shown as it is, not rendered.
+TEST_F(WindowTest, StatusLineShowsMarkupAsText) {
+    ShowActive();
+    form->Status("Downloading <b>x</b><img src=\"y\">.jpg. . .");
+    EXPECT_EQ(form->Label12->textFormat(), Qt::PlainText);
+    EXPECT_EQ(form->Label12->text(), "Downloading <b>x</b><img src=\"y\">.jpg. . .");
+}

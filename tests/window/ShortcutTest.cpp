@@ -13,8 +13,8 @@
 TEST_F(WindowTest, SingleLineEditsAndTheLogBlockShortcuts) {
     ShowActive();
     for (QWidget* blocking :
-         {static_cast<QWidget*>(form->Edit3), static_cast<QWidget*>(form->Edit5),
-          static_cast<QWidget*>(form->Memo1)}) {
+         {static_cast<QWidget*>(form->Edit2), static_cast<QWidget*>(form->Edit3),
+          static_cast<QWidget*>(form->Edit5), static_cast<QWidget*>(form->Memo1)}) {
         Focus(blocking);
         Press(Qt::Key_I);
         Press(Qt::Key_P);

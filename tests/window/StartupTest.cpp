@@ -2,16 +2,20 @@
 #include "app/engine/Sites.h"
 #include "platform/FileSystem.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTime>
 #include <QTimeEdit>
+#include <QTimer>
 #include <cstdlib>
+#include <utility>
 
 TEST_F(WindowTest, StartsWithTheDesignDefaultsWhenNothingWasStored) {
     ShowActive();
@@ -120,4 +124,109 @@ TEST_F(WindowTest, EveryVisibleControlFitsItsPanelWithoutOverlap) {
         }
     }
     EXPECT_TRUE(form->rect().contains(form->Label12->geometry()));
+}
+
+namespace {
+
+struct DesignCaption {
+    const char* name;
+    const char* caption;
+};
+
+// The captions as designed, accelerators included, for every control that has a fixed one.
+const DesignCaption kDesignCaptions[] = {
+    {"Label6", "Destination Directory"},
+    {"BitBtn3", "&Dir"},
+    {"CheckBox1", "&Pause between downloads"},
+    {"Label8", "Seconds to pause"},
+    {"CheckBox2", "Delayed Start"},
+    {"Label11", "Start Time"},
+    {"Label9", "Current Time:"},
+    {"Button5", "Proxy?"},
+    {"Label14", "Select Host"},
+    {"Label13", "or"},
+    {"Button1", "&Cancel"},
+    {"Label3", "Source Directory"},
+    {"Button3", "Get by &ID"},
+    {"Label7", "OR"},
+    {"Label19", "OR"},
+    {"Button4", "Get by &User"},
+    {"Label17", "Set Instruction Download from"},
+    {"Label18", "Set Number"},
+    {"Button2", "Get I&nst..."},
+    {"CheckBox3", "Login"},
+    {"Label16", "Username"},
+    {"Label20", "Password"},
+};
+
+QString CaptionOf(const QObject* control) {
+    if (const auto* label = qobject_cast<const QLabel*>(control))
+        return label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(control))
+        return button->text();
+    return QStringLiteral("<no caption>");
+}
+
+} // namespace
+
+// The stored settings find their controls by name, so every control carries the name it is
+// known by, with its designed caption.
+TEST_F(WindowTest, EveryControlIsFoundByItsNameWithItsDesignCaption) {
+    ShowActive();
+    EXPECT_EQ(form->objectName(), "Form1");
+    for (const DesignCaption& design : kDesignCaptions) {
+        const auto* control = form->findChild<QWidget*>(design.name);
+        ASSERT_NE(control, nullptr) << design.name;
+        EXPECT_EQ(CaptionOf(control), design.caption) << design.name;
+    }
+    const std::pair<const char*, const char*> edits[] = {{"Edit1", nullptr},   {"Edit2", "8436"},
+                                                         {"Edit3", "77154"},   {"Edit4", ""},
+                                                         {"Edit5", "pelmark"}, {"Edit6", ""}};
+    for (const auto& [name, text] : edits) {
+        const auto* edit = form->findChild<QLineEdit*>(name);
+        ASSERT_NE(edit, nullptr) << name;
+        if (text != nullptr) {
+            EXPECT_EQ(edit->text(), text) << name;
+        }
+    }
+    EXPECT_EQ(form->findChild<QSpinBox*>("SpinEdit1"), form->SpinEdit1);
+    EXPECT_EQ(form->findChild<QTimeEdit*>("DateTimePicker1"), form->DateTimePicker1);
+    EXPECT_EQ(form->findChild<QRadioButton*>("RadioButton1"), form->RadioButton1);
+    EXPECT_EQ(form->findChild<QRadioButton*>("RadioButton2"), form->RadioButton2);
+    EXPECT_EQ(form->findChild<QPlainTextEdit*>("Memo1"), form->Memo1);
+    EXPECT_EQ(form->findChild<QLabel*>("Label12"), form->Label12);
+    EXPECT_EQ(form->findChild<QTimer*>("Timer1"), form->Timer1);
+    for (const char* picture : {"Image1", "Image2", "Image3"})
+        EXPECT_NE(form->findChild<QLabel*>(picture), nullptr) << picture;
+}
+
+// The set number field limits typing to five characters, yet a longer stored number (the only
+// way to reach the six-digit rule of the instruction scans) must come back whole.
+TEST_F(WindowTest, SetNumberLimitsTypingButKeepsALongerStoredNumber) {
+    ShowActive();
+    ui::TEdit* edit = form->Edit2;
+    Focus(edit);
+    edit->selectAll();
+    QTest::keyClicks(edit, "1234567");
+    EXPECT_EQ(edit->text(), "12345");
+
+    edit->setText("123456");
+    EXPECT_EQ(edit->text(), "123456");
+    edit->setProperty("text", QStringLiteral("7654321"));
+    EXPECT_EQ(edit->text(), "7654321");
+    edit->end(false);
+    QTest::keyClicks(edit, "8");
+    EXPECT_EQ(edit->text(), "7654321") << "typing cannot make it longer";
+
+    // Shortened by the user to the limit, it holds the limit again.
+    edit->home(false);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    EXPECT_EQ(edit->text(), "54321");
+    EXPECT_EQ(edit->cursorPosition(), 0);
+    QTest::keyClicks(edit, "9");
+    EXPECT_EQ(edit->text(), "54321");
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, "9");
+    EXPECT_EQ(edit->text(), "94321");
 }
