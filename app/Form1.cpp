@@ -164,8 +164,10 @@ void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString&
 }
 
 void TForm1::RunJob(const std::function<bool()>& job) {
-    // Nothing new starts in a window that is closing (a batch would go on with its next line).
-    if (closing_)
+    // Nothing new starts in a window that is closing (a batch would go on with its next line),
+    // nor inside a job still on the stack: Cancel enables the buttons while the job finishes
+    // its transfer, and a second job would share the network clients with it.
+    if (closing_ || JobRunning())
         return;
     SetJobButtonsRunning(true);
     JobCancelled = false;

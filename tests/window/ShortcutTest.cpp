@@ -70,7 +70,7 @@ TEST_F(WindowTest, CtrlPTogglesThePauseBox) {
 
 // A second job inside a running one would share its network clients, so the job shortcuts wait;
 // Cancel and the other shortcuts still work.
-TEST_F(WindowTest, JobShortcutsAreIgnoredWhileAJobRuns) {
+TEST_F(WindowTest, NoSecondJobStartsWhileAJobRuns) {
     ShowActive();
     Focus(form->SpinEdit1);
     engine->duringFetch = [&] {
@@ -84,6 +84,19 @@ TEST_F(WindowTest, JobShortcutsAreIgnoredWhileAJobRuns) {
     Press(Qt::Key_I);
     EXPECT_EQ(engine->fetches.size(), 1u);
     EXPECT_TRUE(form->CheckBox1->isChecked());
+
+    // Cancel enables the job buttons while the job is still waiting; a click then starts
+    // nothing either.
+    engine->duringFetch = [&] {
+        form->Button1->click();
+        form->Button3->click();
+        form->Button4->click();
+        return false;
+    };
+    form->Button3->click();
+    EXPECT_EQ(engine->fetches.size(), 2u);
+    EXPECT_TRUE(Idle());
+    engine->fetches.pop_back();
     EXPECT_TRUE(form->JobCancelled);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->JobRunning());
