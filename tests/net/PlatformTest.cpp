@@ -1,3 +1,4 @@
+#include "SessionTestSupport.h"
 #include "platform/EventWait.h"
 #include "platform/Exceptions.h"
 #include "platform/HostLookup.h"
@@ -10,19 +11,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sys/resource.h>
 #include <thread>
-
-namespace {
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 // A posted event that meets the condition must end the wait at once, not when some later
 // socket or timer event happens to wake the loop.

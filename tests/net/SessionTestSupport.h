@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 // A session whose Cancel ends the current wait, as the HTTP client's does.
@@ -34,6 +35,14 @@ struct StatusLog {
 };
 
 // Runs action from the event loop after milliseconds, as a button or timer handler would.
+// User and system CPU time this process has used so far, in seconds.
+inline double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // The message of what action raised, or "(nothing raised)".
 inline std::string MessageOf(const std::function<void()>& action) {
     try {
