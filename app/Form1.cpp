@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTextEdit>
 #include <QTime>
 #include <QTimeEdit>
@@ -194,9 +195,19 @@ void TForm1::Button2Click() {}
 // yet, so there is nothing to show.
 void TForm1::Button5Click() {}
 
-// ATTACH POINT (batch list): runs the gallery jobs listed in "list.txt"; it needs the page
-// fetch and the crawl to do anything useful, so it stays silent until they exist.
-void TForm1::RunBatchList() {}
+void TForm1::RunBatchList() {
+    engine_->RunBatchList();
+}
+
+void TForm1::StartGetById(const std::string& folderId) {
+    Edit3->setText(ui::TextFromBytes(folderId));
+    Button3Click();
+}
+
+void TForm1::StartGetByUser(const std::string& userId) {
+    Edit5->setText(ui::TextFromBytes(userId));
+    Button4Click();
+}
 
 void TForm1::CancelTransfers() {
     engine_->NMHTTP1.Cancel();
@@ -231,11 +242,7 @@ void TForm1::RadioButton2Click() {
 
 void TForm1::Timer1Timer() {
     Label10->setText(CurrentTimeText());
-    if (engine_->DownloadActive)
-        ++engine_->StallCounter;
-    // Only a download in progress is cancelled: a count left over from a long FTP transfer must
-    // not abort the next job's first page.
-    if (engine_->DownloadActive && engine_->StallCounter > 30)
+    if (engine_->WatchdogTick())
         CancelTransfers();
 }
 
@@ -320,6 +327,26 @@ std::string TForm1::ProxyHostText() const {
 
 std::string TForm1::ProxyPortText() const {
     return {};
+}
+
+bool TForm1::PauseEnabled() const {
+    return CheckBox1->isChecked();
+}
+
+int TForm1::PauseSeconds() const {
+    return SpinEdit1->value();
+}
+
+bool TForm1::LoginEnabled() const {
+    return CheckBox3->isChecked();
+}
+
+std::string TForm1::LoginUser() const {
+    return Edit4->text().toStdString();
+}
+
+std::string TForm1::LoginPassword() const {
+    return Edit6->text().toStdString();
 }
 
 void TForm1::ProcessMessages() {

@@ -66,6 +66,13 @@ public:
     std::string ProxyHostText() const;
     bool Cancelled() const override { return JobCancelled; }
     void ProcessMessages() override;
+    bool PauseEnabled() const override;
+    int PauseSeconds() const override;
+    bool LoginEnabled() const override;
+    std::string LoginUser() const override;
+    std::string LoginPassword() const override;
+    void StartGetById(const std::string& folderId) override;
+    void StartGetByUser(const std::string& userId) override;
 
     // Controls.
     QLabel* Label3 = nullptr;

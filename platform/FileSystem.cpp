@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,76 @@ bool DeleteFile(const std::string& path) {
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+    const std::string native = NativePath(path);
+    for (size_t slash = native.find('/', 1); slash != std::string::npos;
+         slash = native.find('/', slash + 1))
+        (void)::mkdir(native.substr(0, slash).c_str(), 0777);
+    (void)::mkdir(native.c_str(), 0777);
+    return DirectoryExists(path);
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat info {};
+    if (::stat(NativePath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+std::string CreateTempFileIn(const std::string& directory) {
+    static std::mt19937_64 random{std::random_device{}()};
+    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".vantrel-";
+        for (int i = 0; i < 8; ++i)
+            name += digits[random() % (sizeof digits - 1)];
+        const std::string path = directory + name + ".part";
+        // O_EXCL: a name in use by another download (or another program) is never reused.
+        const int fd =
+            ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    throw EFCreateError("Cannot create file " + directory);
+}
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+} // namespace
+
+bool IsSafeFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == ".." || name.size() > MaxNameBytes)
+        return false;
+    for (const char c : name)
+        if (IsSeparator(c) || c == '\0')
+            return false;
+    return true;
+}
+
+bool IsSafeRelativePath(std::string_view path) {
+    if (path.size() > MaxPathBytes || path.find('\0') != std::string_view::npos)
+        return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        const std::string_view component = path.substr(start, end - start);
+        if (component == ".." || component.size() > MaxNameBytes)
+            return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 std::string CurrentDir() {

@@ -20,6 +20,28 @@ bool CreateDir(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Renames over an existing target, so a finished download replaces any earlier copy at once.
 bool RenameFile(const std::string& from, const std::string& to);
+// Creates every missing level of path; false when the directory is not there afterwards.
+bool ForceDirectories(const std::string& path);
+// Size of a regular file in bytes; -1 when there is none.
+int64_t FileSize(const std::string& path);
+
+// Creates a new empty file with a name of its own in directory (an engine path ending with a
+// separator) and returns its path; raises EFCreateError when none can be made. Its name starts
+// with ".vantrel-" and ends with ".part", so a leftover of a killed run is hidden and never
+// has the name of a finished download.
+std::string CreateTempFileIn(const std::string& directory);
+
+// The one guard every name and path that came from a server passes before it touches the disk.
+// A file name is one component of at most MaxNameBytes bytes: not empty, not "." or "..", and
+// without a separator (slash or backslash) or a NUL byte.
+inline constexpr size_t MaxNameBytes = 255;
+bool IsSafeFileName(std::string_view name);
+// A relative path (slash or backslash separated; a leading separator and doubled separators are
+// harmless, since it is always joined below a directory of ours) is safe when none of its
+// components is ".." or longer than MaxNameBytes, it holds no NUL byte and it is not longer
+// than MaxPathBytes.
+inline constexpr size_t MaxPathBytes = 3072;
+bool IsSafeRelativePath(std::string_view path);
 
 std::string CurrentDir();
 bool SetCurrentDir(const std::string& path);

@@ -1,6 +1,14 @@
 #include "app/engine/BackupEngine.h"
 
+#include "app/engine/PageScopes.h"
 #include "platform/FileSystem.h"
+
+namespace {
+
+// The watchdog gives a transfer this many silent ticks (seconds); the next one cancels it.
+constexpr int32_t StallLimit = 30;
+
+} // namespace
 
 TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     NMHTTP1.Port = 0;
@@ -24,6 +32,10 @@ std::string TBackupEngine::FirstPageFile(const std::string& destination, const s
     return destination + id + ".html";
 }
 
+std::string TBackupEngine::SiteUrl(const std::string& path) const {
+    return "http://www." + SiteWord + ".com" + path;
+}
+
 bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     Host.Status("getting list . . . ");
     const std::string destination = Host.Destination();
@@ -40,25 +52,47 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     if (!FetchPage(url, FirstPageFile(destination, id)))
         return false;
     Host.Log(url);
-    CrawlFolder(destination, id);
+    {
+        OpenPageScope open(*this, url);
+        CrawlFolder(destination, id);
+    }
     Host.Status(". . . done getting files");
     return true;
 }
 
-// The login switch is hidden and cleared whenever the window is shown, so the branch that runs
-// is the one without a login: no cookie goes with the job's requests.
-// ATTACH POINT (site login): the request with the member's name and password comes with the
-// batch list and login work.
-bool TBackupEngine::LoginToSite() {
-    NMHTTP1.HeaderInfo.Cookie.clear();
+bool TBackupEngine::WatchdogTick() {
+    if (TransferWatched())
+        ++StallCounter;
+    // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must
+    // not abort the next job's first page the moment it starts.
+    return TransferWatched() && StallCounter > StallLimit;
+}
+
+bool TBackupEngine::PageOpen(const std::string& url) const {
+    for (const std::string& open : openPages_)
+        if (open == url)
+            return true;
     return false;
 }
 
-// ATTACH POINT (page fetch): without the HTTP client no page can arrive, so the job stops here
-// exactly as after a first fetch that failed.
-bool TBackupEngine::FetchPage(const std::string&, const std::string&) {
+bool TBackupEngine::SafeName(const std::string& name) {
+    if (platform::IsSafeFileName(name))
+        return true;
+    Host.Log("** Skipping file " + name);
     return false;
 }
 
-// ATTACH POINT (folder crawl): reached only after a fetched first page.
-void TBackupEngine::CrawlFolder(const std::string&, const std::string&) {}
+bool TBackupEngine::SafePlace(const std::string& relativeDir, const std::string& name) {
+    if (platform::IsSafeRelativePath(relativeDir) && platform::IsSafeFileName(name))
+        return true;
+    const bool joined = !relativeDir.empty() && relativeDir.back() == '\\';
+    Host.Log("** Skipping file " + relativeDir + (joined ? "" : "\\") + name);
+    return false;
+}
+
+bool TBackupEngine::HttpReplyComplete(const std::string& bodyFile) const {
+    if (NMHTTP1.ReplyCode() >= 400)
+        return false;
+    const uint32_t announced = NMHTTP1.BytesExpected();
+    return announced == 0 || platform::FileSize(bodyFile) >= static_cast<int64_t>(announced);
+}

@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The gallery jobs and the state they share with the window's timer and Cancel. Runs on the
-// window's thread, inside the click handler that started the job.
+// window's thread, inside the click handler that started the job. The routines live one family
+// to a file: the page fetch, the folder crawl, the image page scan, the download, the batch list
+// and the login.
 class TBackupEngine {
 public:
     explicit TBackupEngine(TJobHost& host);
@@ -22,6 +25,9 @@ public:
     // false when it stopped because its first page could not be fetched.
     bool RunGalleryJob(GalleryQuery query, const std::string& id);
 
+    // Runs Get by ID and Get by User for the IDs listed in "list.txt" in the current directory.
+    void RunBatchList();
+
     // Sends the member's login to gallery site A and installs the cookie it returns; true when
     // a cookie was installed.
     bool LoginToSite();
@@ -29,7 +35,19 @@ public:
     // Fetches one listing page into pageFile, retrying a few times; true when a page arrived.
     virtual bool FetchPage(const std::string& url, const std::string& pageFile);
     // Walks a fetched folder or member page and everything below it.
-    virtual void CrawlFolder(const std::string& directory, const std::string& pageName);
+    virtual void CrawlFolder(const std::string& Dir, const std::string& PageName);
+    // Fetches the thumbnail pages of one folder and downloads its pictures.
+    virtual void ScanImagePage(const std::string& Path);
+    // Stores one remote file as LocalDir + Name, unless it is there already.
+    virtual void DownloadFile(const std::string& LocalDir, const std::string& URL,
+                              const std::string& Name);
+
+    // One tick of the stall watchdog, from the window's one-second timer: counts the seconds of
+    // a watched transfer and returns true when that transfer has been silent too long and must
+    // be cancelled.
+    bool WatchdogTick();
+    // True while a page fetch or a file download is waiting on the network.
+    bool TransferWatched() const { return DownloadActive || pageFetchActive_; }
 
     // "http://www." + site word + ".com/cgi-bin/gallery.cgi?f=" (or "?m=") + id.
     static std::string GalleryUrl(const std::string& siteWord, GalleryQuery query,
@@ -51,5 +69,26 @@ public:
     TNMHTTP NMHTTP1;
 
 protected:
+    // "http://www." + site word + ".com" + path.
+    std::string SiteUrl(const std::string& path) const;
+    // Logs "** Skipping file " + name and returns false when a name or path that came from a
+    // server would land outside the destination.
+    bool SafeName(const std::string& name);
+    // The same for a file name in a directory below the destination (relativeDir).
+    bool SafePlace(const std::string& relativeDir, const std::string& name);
+    // True when a file fetched over HTTP arrived whole: a success status, and no fewer bytes
+    // than the server announced.
+    bool HttpReplyComplete(const std::string& bodyFile) const;
+
     TJobHost& Host;
+
+private:
+    // One walk of a listing page, pages still open above it first.
+    bool PageOpen(const std::string& url) const;
+
+    bool pageFetchActive_ = false;
+    // The listing pages whose walk is still open, outermost first: a link back to one of them
+    // would walk it again and again.
+    std::vector<std::string> openPages_;
+    friend class OpenPageScope;
 };

@@ -3,7 +3,7 @@
 #include <string>
 
 // What a job needs from the window that runs it. The engine sees no widget: the window lends it
-// these few services, and the tests can lend a fake.
+// these few services, and the tests and the console driver lend their own.
 class TJobHost {
 public:
     virtual ~TJobHost() = default;
@@ -21,4 +21,20 @@ public:
     virtual bool Cancelled() const = 0;
     // Lets the window handle what is pending (Cancel, shortcuts, the timer) during a long job.
     virtual void ProcessMessages() = 0;
+
+    // The pause after each fetched file: whether it is on, and its length in seconds.
+    virtual bool PauseEnabled() const = 0;
+    virtual int PauseSeconds() const = 0;
+    // Blocks the thread, handling nothing meanwhile; the pause between downloads uses it.
+    virtual void BlockThread(int milliseconds);
+
+    // The member login: its switch, user name and password.
+    virtual bool LoginEnabled() const = 0;
+    virtual std::string LoginUser() const = 0;
+    virtual std::string LoginPassword() const = 0;
+
+    // The batch list puts an ID into the folder or user field and starts that job as a click on
+    // its button would; the job has run to its end (or stopped) when these return.
+    virtual void StartGetById(const std::string& folderId) = 0;
+    virtual void StartGetByUser(const std::string& userId) = 0;
 };

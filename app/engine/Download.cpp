@@ -1,0 +1,80 @@
+#include "app/engine/BackupEngine.h"
+#include "app/engine/PageScopes.h"
+#include "app/engine/StrUtils.h"
+#include "platform/FileSystem.h"
+
+#include <exception>
+
+namespace {
+
+bool MultimediaName(const std::string& name) {
+    return Pos(".mov", name) > 0 || Pos(".avi", name) > 0 || Pos(".mpg", name) > 0;
+}
+
+// The watchdog watches a download from its existence test to the end of its pause, and the
+// client drops back to reporting little afterwards, on every path out.
+class DownloadScope {
+public:
+    DownloadScope(bool& active, TNMHTTP& http) : active_(active), http_(http) { active_ = true; }
+    ~DownloadScope() {
+        http_.ReportLevel = 1;
+        active_ = false;
+    }
+    DownloadScope(const DownloadScope&) = delete;
+    DownloadScope& operator=(const DownloadScope&) = delete;
+
+private:
+    bool& active_;
+    TNMHTTP& http_;
+};
+
+} // namespace
+
+void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string& URL,
+                                 const std::string& Name) {
+    StallCounter = 0;
+    if (MultimediaName(Name) && MultimediaDisabled) {
+        Host.Log("** Multimedia files have been temporarily disabled.");
+        Host.Log("** Skipping file " + Name);
+        return;
+    }
+    if (!SafeName(Name))
+        return;
+    DownloadScope active(DownloadActive, NMHTTP1);
+    const std::string target = LocalDir + Name;
+    // A file already there is never fetched again: a second run over a gallery costs nothing.
+    if (platform::FileExists(target))
+        return;
+    Host.Status("Downloading " + Name + ". . .");
+    (void)platform::ForceDirectories(LocalDir);
+
+    // The file is written under a name of its own and takes its real name only once it is
+    // whole, so a failed, cancelled or killed transfer never leaves a partial picture that the
+    // test above would keep for ever.
+    bool stored = false;
+    try {
+        TransientFile part(platform::CreateTempFileIn(LocalDir));
+        NMHTTP1.Body = part.FileName();
+        NMHTTP1.ReportLevel = 8;
+        NMHTTP1.Get(URL);
+        // An error page or a body cut short is a failed download, not a picture.
+        stored =
+            HttpReplyComplete(part.FileName()) && platform::RenameFile(part.FileName(), target);
+        if (stored)
+            part.Release();
+    } catch (const std::exception&) {
+        stored = false;
+    }
+    if (!stored) {
+        Host.Log("** Multimedia files have been temporarily disabled.");
+        Host.Log("** Deleting file " + Name);
+        MultimediaDisabled = true;
+    }
+
+    if (Host.PauseEnabled()) {
+        const int seconds = Host.PauseSeconds();
+        Host.Status("Sleeping for " + std::to_string(seconds) + " seconds . . .");
+        Host.ProcessMessages();
+        Host.BlockThread(seconds * 1000);
+    }
+}
