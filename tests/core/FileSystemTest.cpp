@@ -56,3 +56,49 @@ TEST(TFileStream, CreateTruncatesAndReadsBack) {
     EXPECT_TRUE(platform::FileExists(name));
     EXPECT_FALSE(platform::DirectoryExists(name));
 }
+
+// Every name and path a server hands us passes this guard before it touches the disk: anything
+// that could climb out of the destination, or that the file system would refuse, is turned away.
+TEST(ServerNameGuard, RefusesWhatWouldLandOutsideTheDestination) {
+    const std::string longName(256, 'a');
+    struct Case {
+        std::string text;
+        bool safeName, safePath;
+    };
+    const Case cases[] = {
+        {"a.jpg", true, true},
+        {"..a.jpg", true, true},
+        {std::string(255, 'b'), true, true},
+        {"", false, true},
+        {".", false, true},
+        {"..", false, false},
+        {"../evil.jpg", false, false},
+        {"/etc/passwd", false, true}, // joined below the destination: harmless as a path
+        {"a\\b.jpg", false, true},
+        {"\\gallery\\..\\..\\x", false, false},
+        {"/gallery/user/..", false, false},
+        {std::string("a\0b.jpg", 7), false, false},
+        {longName, false, false},
+        {"\\gallery\\" + longName + "\\", false, false},
+        {std::string(4000, '/'), false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::IsSafeFileName(c.text), c.safeName) << c.text;
+        EXPECT_EQ(platform::IsSafeRelativePath(c.text), c.safePath) << c.text;
+    }
+}
+
+TEST(TempFiles, AreNewHiddenAndNeverAFinishedName) {
+    QTemporaryDir temp;
+    const std::string dir = temp.path().toStdString() + "\\";
+    const std::string first = platform::CreateTempFileIn(dir);
+    const std::string second = platform::CreateTempFileIn(dir);
+    EXPECT_NE(first, second);
+    for (const std::string& path : {first, second}) {
+        const std::string name = path.substr(dir.size());
+        EXPECT_EQ(name.rfind(".vantrel-", 0), 0u) << name;
+        EXPECT_EQ(name.substr(name.size() - 5), ".part") << name;
+        EXPECT_EQ(platform::FileSize(path), 0);
+    }
+    EXPECT_THROW(platform::CreateTempFileIn(dir + "missing\\"), EFCreateError);
+}
