@@ -1,0 +1,181 @@
+#include "tests/support/GalleryMirror.h"
+
+#include "tests/support/GalleryModel.h"
+
+#include <QCryptographicHash>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace fixture {
+
+std::string ContentHash(std::string_view bytes) {
+    return QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                                    QCryptographicHash::Sha1)
+        .toHex()
+        .toStdString();
+}
+
+Mirror HashTree(const std::string& root) {
+    namespace fs = std::filesystem;
+    Mirror tree;
+    if (!fs::is_directory(root))
+        return tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        tree[fs::relative(entry.path(), root).generic_string()] = ContentHash(bytes.str());
+    }
+    return tree;
+}
+
+std::vector<std::string> StrayFiles(const std::string& root, const Mirror& expected) {
+    std::vector<std::string> stray;
+    for (const auto& [path, hash] : HashTree(root))
+        if (!expected.count(path))
+            stray.push_back(path);
+    return stray;
+}
+
+bool HostileName(std::string_view name) {
+    return name.empty() || name == "." || name == ".." || name.size() > 255 ||
+           name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos;
+}
+
+namespace {
+
+bool Multimedia(const std::string& name) {
+    return name.find(".mov") != std::string::npos || name.find(".avi") != std::string::npos ||
+           name.find(".mpg") != std::string::npos;
+}
+
+// The engine's walk over the model, with only what decides which pictures land on disk.
+class Walk {
+public:
+    explicit Walk(const GalleryModel& model) : model_(model) {}
+
+    void Start(const Listing& start) {
+        if (Fetch(start.ListingPath()) != Got::Page)
+            return;
+        if (const auto* folder = dynamic_cast<const Folder*>(&start))
+            open_.insert(folder->Id());
+        WalkListing(start, 0);
+    }
+
+    Mirror mirror;
+
+private:
+    enum class Got { Page, Refused, Stalled };
+
+    // FetchPage: five attempts, each one more hit of the path.
+    Got Fetch(const std::string& path) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const Answer answer = model_.AnswerFor(path, hits_[path]++);
+            if (answer.delivery == Fault::Kind::Stall) {
+                stopped_ = true;
+                return Got::Stalled;
+            }
+            const std::string first = answer.body.substr(0, answer.body.find('\r'));
+            if (first.find("this.location.replace") != std::string::npos ||
+                first.find("<HTML>") != std::string::npos ||
+                first.find("<html>") != std::string::npos) {
+                body_ = answer.body;
+                return Got::Page;
+            }
+        }
+        return Got::Refused;
+    }
+
+    // A listing page has links to walk only when it is not an error page.
+    bool WalkablePage() const {
+        return body_.find("Client Error") == std::string::npos &&
+               body_.find("/cgi-bin/gallery.cgi?") != std::string::npos;
+    }
+
+    void WalkListing(const Listing& listing, int page) {
+        if (!WalkablePage())
+            return;
+        for (const Folder* sub : listing.EntriesOnPage(page)) {
+            if (open_.count(sub->Id()))
+                continue;
+            if (Fetch(sub->ListingPath()) != Got::Page) {
+                if (stopped_)
+                    return;
+                continue;
+            }
+            open_.insert(sub->Id());
+            WalkListing(*sub, 0);
+            open_.erase(sub->Id());
+            if (stopped_)
+                return;
+        }
+        if (page + 1 < listing.ListingPages()) {
+            if (Fetch(listing.ListingPath(page + 1)) != Got::Page)
+                return;
+            WalkListing(listing, page + 1);
+            if (stopped_)
+                return;
+        }
+        const auto* folder = dynamic_cast<const Folder*>(&listing);
+        if (folder && page == 0 && !folder->Pictures().empty())
+            WalkPictures(*folder);
+    }
+
+    void WalkPictures(const Folder& folder) {
+        if (Fetch(folder.ThumbPath()) != Got::Page)
+            return;
+        if (folder.Redirects() && body_.find("this.location.replace") != std::string::npos &&
+            Fetch(folder.RedirectTarget()) != Got::Page)
+            return;
+        const auto& pictures = folder.Pictures();
+        const size_t per =
+            folder.PicturesPerPage() > 0 ? size_t(folder.PicturesPerPage()) : pictures.size();
+        for (int page = 0; page < folder.ThumbPages(); ++page) {
+            if (page > 0 && Fetch(folder.ThumbPath(page)) != Got::Page)
+                return;
+            if (body_.find("_thumb.jpg") == std::string::npos)
+                return; // a 404 page: nothing to fetch, no next link
+            for (size_t i = page * per; i < pictures.size() && i < (page + 1) * per; ++i) {
+                Download(folder, pictures[i].name);
+                if (stopped_)
+                    return;
+            }
+        }
+    }
+
+    void Download(const Folder& folder, const std::string& name) {
+        if (HostileName(name) || (Multimedia(name) && multimediaOff_))
+            return;
+        const std::string local = folder.LocalPath(name);
+        if (mirror.count(local))
+            return;
+        const std::string path = folder.PicturePath(name);
+        const Answer answer = model_.AnswerFor(path, hits_[path]++);
+        if (answer.status >= 400 || answer.delivery != Fault::Kind::None) {
+            multimediaOff_ = true;
+            return;
+        }
+        mirror[local] = ContentHash(answer.body);
+    }
+
+    const GalleryModel& model_;
+    std::map<std::string, size_t> hits_;
+    std::set<std::string> open_;
+    std::string body_;
+    bool stopped_ = false;
+    bool multimediaOff_ = false;
+};
+
+} // namespace
+
+Mirror ExpectedMirror(const GalleryModel& model, const Listing& start) {
+    Walk walk(model);
+    walk.Start(start);
+    return walk.mirror;
+}
+
+} // namespace fixture
