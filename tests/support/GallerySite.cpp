@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -63,7 +64,7 @@ std::string WithoutPort(const std::string& host) {
 
 } // namespace
 
-GallerySite::GallerySite(const GalleryModel& siteA, const GalleryModel& siteB)
+GallerySite::GallerySite(const GalleryModel& siteA, const GalleryModel& siteB, uint16_t port)
     : siteA_(siteA), siteB_(siteB) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -71,12 +72,14 @@ GallerySite::GallerySite(const GalleryModel& siteA, const GalleryModel& siteB)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     socklen_t length = sizeof address;
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listenFd_, SOMAXCONN) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
         ::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("GallerySite: cannot listen on 127.0.0.1");
+        throw std::runtime_error("GallerySite: cannot listen on 127.0.0.1 port " +
+                                 std::to_string(port) + ": " + std::strerror(errno));
     port_ = ntohs(address.sin_port);
     acceptThread_ = std::thread([this]() { AcceptLoop(); });
 }
@@ -213,14 +216,21 @@ void GallerySite::WaitUntilClosed(int fd, int milliseconds) {
     }
 }
 
+void GallerySite::OnRequest(std::function<void(const Request&)> callback) {
+    std::lock_guard lock(mutex_);
+    callback_ = std::move(callback);
+}
+
 void GallerySite::Log(const Request& request) {
+    std::function<void(const Request&)> callback;
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
+        callback = callback_;
     }
     changed_.notify_all();
-    if (callback_)
-        callback_(request);
+    if (callback)
+        callback(request);
 }
 
 void GallerySite::Serve(int fd) {

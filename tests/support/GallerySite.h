@@ -51,7 +51,8 @@ class GallerySite {
 public:
     // Both hosts serve the same gallery.
     explicit GallerySite(const GalleryModel& both) : GallerySite(both, both) {}
-    GallerySite(const GalleryModel& siteA, const GalleryModel& siteB);
+    // Port 0 takes a free port.
+    GallerySite(const GalleryModel& siteA, const GalleryModel& siteB, uint16_t port = 0);
     ~GallerySite();
     GallerySite(const GallerySite&) = delete;
     GallerySite& operator=(const GallerySite&) = delete;
@@ -72,10 +73,7 @@ public:
     // Blocks until count requests have been read; false after milliseconds.
     bool WaitForRequests(size_t count, int milliseconds) const;
     // Called on a server thread for every request as it is logged, before its answer is sent.
-    // Set it before the first request.
-    void OnRequest(std::function<void(const Request&)> callback) {
-        callback_ = std::move(callback);
-    }
+    void OnRequest(std::function<void(const Request&)> callback);
 
 private:
     struct Connection {
