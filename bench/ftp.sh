@@ -123,19 +123,27 @@ for k in 0 1 2; do time_once "${preps[$k]}" "${cmds[$k]}" >/dev/null; done
 check_copy "$WORK/out/ours" ours
 check_copy "$WORK/out/lftp" lftp
 check_copy "$WORK/out/wget" wget
+ROUND_RATIOS=()
 for ((i = 0; i < RUNS; i++)); do
+    declare -A round
     for j in 0 1 2; do
         k=$(((i + j) % 3))
-        times[${names[$k]}]+="$(time_once "${preps[$k]}" "${cmds[$k]}") "
+        round[${names[$k]}]=$(time_once "${preps[$k]}" "${cmds[$k]}")
+        times[${names[$k]}]+="${round[${names[$k]}]} "
     done
+    # The same round's figures side by side: load that comes and goes over the rounds cancels.
+    ROUND_RATIOS+=("$(awk -v o="${round[ours]}" -v l="${round[lftp]}" -v w="${round[wget]}" \
+        'BEGIN {printf "%.4f\n", (l < w ? l : w) / o}')")
 done
 check_copy "$WORK/out/ours" ours
 
 T_OURS=$(printf '%s\n' ${times[ours]} | median)
 T_LFTP=$(printf '%s\n' ${times[lftp]} | median)
 T_WGET=$(printf '%s\n' ${times[wget]} | median)
+R_ROUND=$(printf '%s\n' "${ROUND_RATIOS[@]}" | median)
 
-awk -v o="$T_OURS" -v l="$T_LFTP" -v w="$T_WGET" -v n="$COUNT" -v s="$SIZE" -v runs="$RUNS" 'BEGIN {
+awk -v o="$T_OURS" -v l="$T_LFTP" -v w="$T_WGET" -v rr="$R_ROUND" -v n="$COUNT" -v s="$SIZE" \
+    -v runs="$RUNS" 'BEGIN {
     printf "\nVantrel FTP client on loopback (vsftpd, active mode), %d files of %d bytes, medians of %d runs\n\n", n, s, runs
     printf "%-28s %10s %10s %10s\n", "command", "time", "files/s", "ours x"
     printf "%-28s %8.3f s %10.0f %10s\n", "ours (ftpget)", o, n / o, ""
@@ -144,4 +152,5 @@ awk -v o="$T_OURS" -v l="$T_LFTP" -v w="$T_WGET" -v n="$COUNT" -v s="$SIZE" -v r
     best = (l < w) ? l : w
     r = best / o
     printf "\nagainst the faster (%s): %.2f x  %s\n", (l < w ? "lftp" : "wget"), r, (r >= 1.0 ? ">= 1.00 ok" : ">= 1.00 MISSED")
+    printf "median of the per-round ratios (faster of lftp and wget / ours): %.2f x\n", rr
 }'

@@ -2,7 +2,10 @@
 // to a directory, lists it (parsed, as the instruction-scan job does) and fetches every listed
 // name into a local directory, all inside OnConnect as the program runs its job.
 //
-//   ftpget [--user NAME] [--report-level N] HOST PORT REMOTEDIR OUTDIR
+//   ftpget [--user NAME] [--report-level N] [--trace] HOST PORT REMOTEDIR OUTDIR
+//
+// --trace prints every status with the microseconds since the start, to see where a transfer
+// waits.
 //
 // Output: one line "N files, B bytes in S s (R MB/s)" and one line "cpu USER SYS ELAPSED".
 
@@ -22,10 +25,11 @@
 namespace {
 
 [[noreturn]] void Usage(const std::string& problem) {
-    std::fprintf(stderr,
-                 "ftpget: %s\n"
-                 "usage: ftpget [--user NAME] [--report-level N] HOST PORT REMOTEDIR OUTDIR\n",
-                 problem.c_str());
+    std::fprintf(
+        stderr,
+        "ftpget: %s\n"
+        "usage: ftpget [--user NAME] [--report-level N] [--trace] HOST PORT REMOTEDIR OUTDIR\n",
+        problem.c_str());
     std::exit(2);
 }
 
@@ -39,6 +43,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     std::string user = "anonymous";
     int reportLevel = 4; // the program's own level
+    bool trace = false;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -46,6 +51,8 @@ int main(int argc, char* argv[]) {
             user = argv[++i];
         else if (arg == "--report-level" && i + 1 < argc)
             reportLevel = std::atoi(argv[++i]);
+        else if (arg == "--trace")
+            trace = true;
         else if (arg.rfind("--", 0) == 0)
             Usage("unknown or incomplete option " + arg);
         else
@@ -65,7 +72,17 @@ int main(int argc, char* argv[]) {
     ftp.ReportLevel = reportLevel;
     // The window shows each status on its status line; counting costs about the same.
     unsigned long statusEvents = 0;
-    ftp.OnStatus = [&](TComponent*, const std::string&) { ++statusEvents; };
+    const auto origin = std::chrono::steady_clock::now();
+    ftp.OnStatus = [&](TComponent*, const std::string& text) {
+        ++statusEvents;
+        if (trace)
+            std::fprintf(
+                stderr, "%8lld %s\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                           std::chrono::steady_clock::now() - origin)
+                                           .count()),
+                text.c_str());
+    };
 
     size_t fetched = 0;
     int failures = 0;

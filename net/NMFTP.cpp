@@ -343,6 +343,13 @@ void TNMFTP::OpenDataConnection(TCmdType kind) {
         Fail(kind, reply);
 }
 
+// A data connection that the server closed has been closed on this side already; closing it
+// again would only make and drop one more socket per transfer.
+void TNMFTP::CloseDataSocket() {
+    if (dataConnection_->Connected())
+        dataConnection_->CloseSocket();
+}
+
 void TNMFTP::AcceptDataConnection() {
     TPowersock& data = *dataConnection_;
     data.AdoptSocket(data.Accept());
@@ -414,7 +421,7 @@ void TNMFTP::ReadListing() {
     }
     if (OnTransactionStop)
         OnTransactionStop(this);
-    data.CloseSocket();
+    CloseDataSocket();
     SetBytesExpected(static_cast<uint32_t>(received));
     ReportStatus(1, "Received " + std::to_string(received) + " Bytes");
 }
@@ -531,14 +538,15 @@ void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFil
             data.CaptureFile(target);
         if (OnTransactionStop)
             OnTransactionStop(this);
-        data.CloseSocket();
+        CloseDataSocket();
         SetBytesExpected(data.BytesReceived());
         ReportStatus(1, "Received " + std::to_string(BytesExpected()) + " Bytes");
         FinishTransfer();
-        // The file's own size, not the 32-bit count, so that a file of 4 GB or more is
-        // judged right.
         if (announced > 0) {
-            const uint64_t stored = TFileStream(target, TFileStream::Mode::OpenRead).Size();
+            // The 32-bit count wraps at 4 GB; beyond that the file's own size tells.
+            const uint64_t stored = announced <= UINT32_MAX
+                                        ? data.BytesReceived()
+                                        : TFileStream(target, TFileStream::Mode::OpenRead).Size();
             if (stored < announced)
                 throw ESockError("Transfer incomplete: received " + std::to_string(stored) +
                                  " of " + std::to_string(announced) + " bytes");

@@ -113,6 +113,7 @@ private:
     void Fail(TCmdType kind, const std::string& line);
     void OpenDataConnection(TCmdType kind);
     void AcceptDataConnection();
+    void CloseDataSocket();
     void PrepareParser();
     void ReadListing();
     void DeliverListingLine(std::string line);
