@@ -280,3 +280,27 @@ TEST_F(FtpTest, AnUnparsedListingOnlyReachesTheListItemEvent) {
     EXPECT_EQ(Commands(server), (Lines{"USER Anonymous", "PASS Secret", "TYPE I",
                                        "PORT 127,0,0,1,p,p", "LIST", "QUIT"}));
 }
+
+// A failed "SYST" leaves the server kind unknown, and the listing is parsed all the same; a PORT
+// failure that OnFailure takes goes on with "LIST" as if the reply had been good.
+TEST_F(FtpTest, AFailedSystAndAHandledPortFailureStillList) {
+    ScriptedServer server(
+        Join({Login(), Answer("500 Unknown command.\r\n"), Port("501 Illegal PORT command.\r\n"),
+              Transfer("150 Listing.\r\n", "-rw-r--r-- 1 ftp ftp 3 Jan 5 2020 a\r\n"), Quit()}));
+    Use(server);
+    ftp.ParseList = true;
+    std::vector<int> failures;
+    ftp.OnFailure = [&](bool& handled, TCmdType kind) {
+        failures.push_back(kind);
+        handled = kind == cmdList;
+    };
+    ftp.Connect();
+    ftp.List();
+    EXPECT_EQ(failures, (std::vector<int>{cmdDoCommand, cmdList}));
+    EXPECT_EQ(ftp.Vendor, VendorOther);
+    EXPECT_EQ(ftp.DirectoryList()->NameList, Lines{"a"});
+    ftp.Disconnect();
+    ASSERT_TRUE(server.WaitFinished(0, 5000));
+    EXPECT_EQ(Commands(server), (Lines{"USER Anonymous", "PASS Secret", "TYPE I", "SYST",
+                                       "PORT 127,0,0,1,p,p", "LIST", "QUIT"}));
+}
