@@ -59,6 +59,10 @@ public:
     // The longest line ReadLn waits for, in bytes; 0 = no limit. A peer that sends bytes without
     // ever ending the line would otherwise fill memory while the wait still sees it as alive.
     size_t MaxLineLength = 0;
+    // When set, ReadLn raises ESockError "Connection closed by peer" once the peer has closed
+    // and no line end is buffered, instead of waiting on until Cancel: a reply that can no
+    // longer come must not hold the program. The fragment stays in ReceivedData.
+    bool ReadLnEndsAtClose = false;
     TNotifyEvent OnConnect;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnectionFailed;
@@ -95,7 +99,8 @@ public:
     void Writeln(const std::string& Text);
     void SendBuffer(const char* Data, uint16_t Count);
     // Waits for a line feed, however long the line; the result keeps its line end. It also
-    // waits on after the peer has closed, until Cancel (see ReceivedData).
+    // waits on after the peer has closed, until Cancel (see ReceivedData), unless
+    // ReadLnEndsAtClose is set.
     std::string ReadLn();
     std::string Read(uint16_t Count);
     void SendFile(const std::string& FileName);
@@ -132,6 +137,8 @@ protected:
     void SetReplyCode(int16_t code);
     void SetBytesExpected(uint32_t count);
     void SetAsyncDone(bool done);
+    // A protocol that starts a new exchange forgets a cancel meant for the one before.
+    void ClearCancelRequest() { cancelRequested_ = false; }
     // Called after every receive step that did not fail, with this component as Sender.
     void SetReceiveHook(TNotifyEvent hook) { receiveHook_ = std::move(hook); }
 

@@ -246,10 +246,13 @@ std::string TPowersock::ReadLn() {
             return true;
         lineFeed = receiveStream_.Find('\n', std::min(searched, receiveStream_.Size()));
         searched = receiveStream_.Size();
-        return lineFeed != std::string::npos || (MaxLineLength != 0 && searched >= MaxLineLength);
+        return lineFeed != std::string::npos || (ReadLnEndsAtClose && !connected_) ||
+               (MaxLineLength != 0 && searched >= MaxLineLength);
     });
     if (cancelRequested_)
         throw EAbortError("Socket readln aborted");
+    if (lineFeed == std::string::npos && ReadLnEndsAtClose && !connected_)
+        throw ESockError("Connection closed by peer");
     if (lineFeed == std::string::npos || (MaxLineLength != 0 && lineFeed + 1 > MaxLineLength))
         throw ESockError("Line too long");
     return receiveStream_.Take(lineFeed + 1);

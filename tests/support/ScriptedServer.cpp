@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -153,29 +154,94 @@ bool ScriptedServer::SendAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+bool ScriptedServer::SendPattern(int fd, size_t count) {
+    for (size_t done = 0; done < count;) {
+        const size_t piece = std::min<size_t>(count - done, 1 << 20);
+        const std::string bytes = Pattern(done, piece);
+        if (!SendAll(fd, bytes.data(), bytes.size()))
+            return false;
+        done += piece;
+    }
+    return true;
+}
+
+namespace {
+
+// The address of "PORT h1,h2,h3,h4,p1,p2" when it is a loopback one: the tests never connect
+// anywhere else, whatever a client under test sends.
+bool LoopbackPortAddress(const std::string& line, sockaddr_in& address) {
+    unsigned h1, h2, h3, h4, p1, p2;
+    if (std::sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6 ||
+        h1 != 127 || h2 > 255 || h3 > 255 || h4 > 255 || p1 > 255 || p2 > 255)
+        return false;
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(h1 << 24 | h2 << 16 | h3 << 8 | h4);
+    address.sin_port = htons(static_cast<uint16_t>(p1 * 256 + p2));
+    return true;
+}
+
+int ConnectTo(const sockaddr_in& address) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
 void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
     std::string pending; // read from the client but not yet taken by a step
     bool open = true;
+    sockaddr_in dataAddress{};
+    bool havePort = false;
+    int dataFd = -1;
     for (const Step& step : script) {
         if (!open || stopping_)
             break;
         switch (step.kind) {
         case Step::Kind::ExpectLine:
+        case Step::Kind::ExpectPort:
         case Step::Kind::ExpectUntil: {
             const std::string terminator =
-                step.kind == Step::Kind::ExpectLine ? std::string("\n") : step.bytes;
+                step.kind == Step::Kind::ExpectUntil ? step.bytes : std::string("\n");
             size_t end;
             while ((end = pending.find(terminator)) == std::string::npos &&
                    ReadMore(fd, pending, index)) {
             }
             const size_t take = end == std::string::npos ? pending.size() : end + terminator.size();
+            const std::string line = pending.substr(0, take);
             {
                 std::lock_guard lock(mutex_);
-                records_[index].lines.push_back(pending.substr(0, take));
+                records_[index].lines.push_back(line);
             }
             pending.erase(0, take);
+            if (step.kind == Step::Kind::ExpectPort)
+                havePort = LoopbackPortAddress(line, dataAddress);
             break;
         }
+        case Step::Kind::OpenData:
+            if (havePort && dataFd < 0)
+                dataFd = ConnectTo(dataAddress);
+            break;
+        case Step::Kind::SendData:
+            if (dataFd >= 0)
+                SendAll(dataFd, step.bytes.data(), step.bytes.size());
+            break;
+        case Step::Kind::SendDataPattern:
+            if (dataFd >= 0)
+                SendPattern(dataFd, step.count);
+            break;
+        case Step::Kind::CloseData:
+            if (dataFd >= 0)
+                ::close(dataFd);
+            dataFd = -1;
+            break;
         case Step::Kind::ExpectBytes:
             while (pending.size() < step.count && ReadMore(fd, pending, index)) {
             }
@@ -185,12 +251,7 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
             open = SendAll(fd, step.bytes.data(), step.bytes.size());
             break;
         case Step::Kind::SendPattern:
-            for (size_t done = 0; open && done < step.count;) {
-                const size_t piece = std::min<size_t>(step.count - done, 1 << 20);
-                const std::string bytes = Pattern(done, piece);
-                open = SendAll(fd, bytes.data(), bytes.size());
-                done += piece;
-            }
+            open = SendPattern(fd, step.count);
             break;
         case Step::Kind::Stall:
             Ready(-1, 0, step.milliseconds < 0 ? -1 : step.milliseconds);
@@ -208,6 +269,8 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
         }
         }
     }
+    if (dataFd >= 0)
+        ::close(dataFd);
     if (open) {
         while (ReadMore(fd, pending, index)) {
         }

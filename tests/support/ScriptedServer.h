@@ -30,6 +30,11 @@
 // When a script ends without closing, the server reads until the client closes and records
 // those bytes too (so a test sees everything that was sent). Every step gives up when the
 // server is stopped, so a test never hangs in the destructor.
+//
+// For FTP's active mode a connection has a data side as well: ExpectPort reads a "PORT" line
+// and keeps its address (it must be a loopback one), OpenData connects to it, SendData and
+// SendDataPattern send on it and CloseData closes it. A script that leaves it open has it
+// closed at its end.
 class ScriptedServer {
 public:
     struct Step {
@@ -41,7 +46,12 @@ public:
             SendPattern,
             Stall,
             Close,
-            Reset
+            Reset,
+            ExpectPort,
+            OpenData,
+            SendData,
+            SendDataPattern,
+            CloseData
         };
         Kind kind;
         std::string bytes;
@@ -68,6 +78,19 @@ public:
     static Step Close() { return {Step::Kind::Close, {}, 0, 0}; }
     // Closes with a reset: the client sees the connection reset.
     static Step Reset() { return {Step::Kind::Reset, {}, 0, 0}; }
+
+    // Reads a line like ExpectLine; when it is "PORT h1,h2,h3,h4,p1,p2" with a 127.x.x.x
+    // address, that address is where OpenData connects.
+    static Step ExpectPort() { return {Step::Kind::ExpectPort, {}, 0, 0}; }
+    // Connects the data side to the last PORT address (nothing happens without one).
+    static Step OpenData() { return {Step::Kind::OpenData, {}, 0, 0}; }
+    static Step SendData(std::string bytes) {
+        return {Step::Kind::SendData, std::move(bytes), 0, 0};
+    }
+    static Step SendDataPattern(size_t count) {
+        return {Step::Kind::SendDataPattern, {}, count, 0};
+    }
+    static Step CloseData() { return {Step::Kind::CloseData, {}, 0, 0}; }
 
     // Deterministic test bytes: byte i of the stream is Pattern(i, 1).
     static std::string Pattern(size_t offset, size_t count);
@@ -113,6 +136,7 @@ private:
     // Reads more into the pending buffer of a connection; false at the end or on stop.
     bool ReadMore(int fd, std::string& pending, size_t index);
     bool SendAll(int fd, const char* data, size_t size);
+    bool SendPattern(int fd, size_t count);
 
     std::vector<Script> scripts_;
     int listenFd_ = -1;

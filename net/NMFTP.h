@@ -1,0 +1,139 @@
+#pragma once
+
+#include "net/FTPDirectoryList.h"
+#include "net/Powersock.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TThreadTimer;
+
+// An error reply of an FTP server. The message is the reply line exactly as received, line end
+// included.
+class FTPException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// What an FTP operation was, as its success and failure events tell it.
+enum TCmdType : int {
+    cmdChangeDir = 0,  // a command whose first word is "CWD"
+    cmdMakeDir = 1,    // "MKD"
+    cmdDelete = 2,     // "DELE"
+    cmdRemoveDir = 3,  // "RMD"
+    cmdList = 4,       // List, its "PORT" step included
+    cmdDownload = 8,   // Download, its "PORT" step included
+    cmdDoCommand = 14, // any other command, such as "SYST" or "TYPE I"
+    cmdCurrentDir = 15 // exactly "PWD"
+};
+
+using TSuccessEvent = std::function<void(TCmdType Trans_Type)>;
+using TFailureEvent = std::function<void(bool& Handled, TCmdType Trans_Type)>;
+using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
+using TNMListItem = std::function<void(const std::string& Listing)>;
+
+// The FTP client: the control dialogue of RFC 959 on this session's connection, with active-mode
+// data connections ("PORT") that it listens for and accepts itself. Every operation blocks its
+// caller while the event loop goes on.
+//
+// A caller runs Connect, which logs in, switches to binary transfers ("TYPE I") and then runs
+// OnConnect; the job (ChangeDirectory, List, Download) runs inside that handler; after Connect
+// has returned, Disconnect. Cancel ends the transfer in progress. Each transfer is bounded:
+// when neither connection brings anything for DataTimeOut, it fails with "Transfer timed out".
+class TNMFTP : public TPowersock {
+public:
+    TNMFTP();
+    ~TNMFTP() override;
+
+    // Published.
+    std::string UserID;
+    std::string Password;
+    int Vendor = VendorAuto;
+    bool ParseList = false;
+    // How long a transfer may go without a byte on either connection (or without the server
+    // opening the data connection), in milliseconds; 0 = no limit.
+    int DataTimeOut = 31000;
+
+    TNotifyEvent OnTransactionStart;
+    TNotifyEvent OnTransactionStop;
+    TSuccessEvent OnSuccess;
+    TFailureEvent OnFailure;
+    THandlerEvent OnAuthenticationNeeded;
+    THandlerEvent OnAuthenticationFailed; // kept for the published interface; never raised
+    TNMListItem OnListItem;
+    // Login completed. This replaces the session's own connect event for users of this class.
+    TNotifyEvent OnConnect;
+    TUnsupportedEvent OnUnSupportedFunction;
+
+    // The data connection of the transfer in progress; none between transfers.
+    TPowersock* DataConnection() const { return dataConnection_.get(); }
+    // The parsed listing, once a List with ParseList has run on this connection.
+    TFTPDirectoryList* DirectoryList() const { return directoryList_.get(); }
+
+    // Connects, reads the greeting, logs in and runs OnConnect inside. Any failure after the
+    // connection stands (OnConnect's included) sends "QUIT", reports "Disconnected" and is
+    // raised again.
+    void Connect() override;
+    // "QUIT" and close, when connected; forgets the parsed listing and the server kind.
+    void Disconnect() override;
+    // The session's exchange plus the continuation lines of a multi-line reply, which are
+    // reported and dropped; returns the first line.
+    std::string Transaction(const std::string& Command) override;
+    // Ends the wait of the data connection, if a transfer runs; nothing else.
+    void Cancel() override;
+
+    // Sends Command, reads its reply and judges it: 400 to 599 is a failure.
+    void ExecuteCommand(const std::string& Command);
+    void ChangeDirectory(const std::string& Directory);
+    // "LIST" of the current directory; each line goes to DirectoryList (with ParseList) and to
+    // OnListItem.
+    void List();
+    // "RETR " + RemoteFile into LocalFile (RemoteFile when LocalFile is empty). Raises when the
+    // server reports an error, also in its closing reply, and when fewer bytes came than the
+    // server announced; the local file then holds what came.
+    void Download(const std::string& RemoteFile, const std::string& LocalFile);
+
+    // The byte count a transfer reply announces ("... (34567 bytes)."): the nearest number
+    // before the word "bytes" in any case, unless that is the reply code; otherwise 0.
+    static uint64_t ExtractByteCount(const std::string& Line);
+
+private:
+    class TransferScope;
+
+    void ResetCancel();
+    void DiscardUnread();
+    std::string ReadReplyLine();
+    void ReadContinuationLines(std::string& Line);
+    std::string ExchangeFirstLine(const std::string& Command);
+    void CheckLoginReply();
+    // The OnFailure / FTPException rule: returns when a handler took the failure.
+    void Fail(TCmdType kind, const std::string& line);
+    void OpenDataConnection(TCmdType kind);
+    void AcceptDataConnection();
+    void CloseDataSocket();
+    void PrepareParser();
+    void ReadListing();
+    void DeliverListingLine(std::string line);
+    void FinishTransfer();
+    void CheckServerAbort();
+    std::string ServerAbortLine() const;
+    std::string DrainAfterAbort();
+    [[noreturn]] void RaiseTransferError(std::exception_ptr error);
+
+    void NoteActivity() { lastActivity_ = std::chrono::steady_clock::now(); }
+    void StartWatch();
+    void StopWatch();
+    void WatchFired();
+
+    std::unique_ptr<TPowersock> dataConnection_;
+    std::unique_ptr<TFTPDirectoryList> directoryList_;
+    std::unique_ptr<TThreadTimer> watch_;
+    std::chrono::steady_clock::time_point lastActivity_;
+    bool watching_ = false;
+    bool stalled_ = false;
+    bool serverAbort_ = false;
+    std::string serverAbortLine_;
+};
