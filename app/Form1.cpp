@@ -70,10 +70,17 @@ void TForm1::ConnectClients() {
     engine_->NMHTTP1.OnStatus = [this](TComponent* sender, const std::string& status) {
         NMHTTP1Status(sender, status);
     };
+    engine_->NMFTP1.OnStatus = [this](TComponent* sender, const std::string& status) {
+        NMFTP1Status(sender, status);
+    };
 }
 
 void TForm1::NMHTTP1Status(TComponent*, const std::string&) {
     engine_->StallCounter = 0;
+}
+
+void TForm1::NMFTP1Status(TComponent*, const std::string& Status) {
+    this->Status(Status);
 }
 
 void TForm1::ConnectHandlers() {
@@ -187,9 +194,10 @@ void TForm1::RunJob(const std::function<bool()>& job) {
         Button1Click();
 }
 
-// ATTACH POINT (instruction scans): needs the FTP client; until then the command does nothing
-// rather than leave the buttons in the running state.
-void TForm1::Button2Click() {}
+void TForm1::Button2Click() {
+    const std::string setNumber = Edit2->text().toStdString();
+    RunJob([this, &setNumber] { return engine_->RunScanJob(setNumber); });
+}
 
 // ATTACH POINT (proxy dialog): shows the dialog, then wires the proxy; the dialog is not there
 // yet, so there is nothing to show.
@@ -210,7 +218,7 @@ void TForm1::StartGetByUser(const std::string& userId) {
 }
 
 void TForm1::CancelTransfers() {
-    engine_->NMHTTP1.Cancel();
+    engine_->CancelTransfers();
 }
 
 void TForm1::BitBtn3Click() {
@@ -339,6 +347,10 @@ int TForm1::PauseSeconds() const {
 
 bool TForm1::LoginEnabled() const {
     return CheckBox3->isChecked();
+}
+
+std::string TForm1::SetNumberText() const {
+    return Edit2->text().toStdString();
 }
 
 std::string TForm1::LoginUser() const {

@@ -45,6 +45,8 @@ public:
 
     // Any status event of the HTTP client is a sign of life for the watchdog.
     void NMHTTP1Status(TComponent* Sender, const std::string& Status);
+    // The FTP client's statuses are shown on the status line as they are.
+    void NMFTP1Status(TComponent* Sender, const std::string& Status);
 
     // Aborts the network transfer a job is waiting on; the watchdog and closing the window call
     // it. Virtual so that the tests can watch it.
@@ -71,6 +73,7 @@ public:
     bool LoginEnabled() const override;
     std::string LoginUser() const override;
     std::string LoginPassword() const override;
+    std::string SetNumberText() const override;
     void StartGetById(const std::string& folderId) override;
     void StartGetByUser(const std::string& userId) override;
 

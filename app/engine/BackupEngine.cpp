@@ -1,6 +1,7 @@
 #include "app/engine/BackupEngine.h"
 
 #include "app/engine/PageScopes.h"
+#include "app/engine/Sites.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -20,6 +21,22 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     NMHTTP1.InputFileMode = true;
     NMHTTP1.OutputFileMode = false;
     NMHTTP1.ProxyPort = 0;
+
+    NMFTP1.Port = 21;
+    NMFTP1.ReportLevel = 4;
+    NMFTP1.UserID = "Anonymous";
+    NMFTP1.Password = "Anonymous";
+    NMFTP1.Vendor = 2411;
+    NMFTP1.ParseList = false;
+    NMFTP1.ProxyPort = 0;
+    NMFTP1.OnConnect = [this](TComponent*) { NMFTP1Connect(); };
+    NMFTP1.OnStatus = [this](TComponent*, const std::string& status) { Host.Status(status); };
+    InstructionsFtpHost = sites::kInstructionsFtpHost;
+}
+
+void TBackupEngine::CancelTransfers() {
+    NMHTTP1.Cancel();
+    NMFTP1.Cancel();
 }
 
 std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery query,
@@ -65,7 +82,7 @@ bool TBackupEngine::WatchdogTick() {
         ++StallCounter;
     // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must
     // not abort the next job's first page the moment it starts.
-    return TransferWatched() && StallCounter > StallLimit;
+    return TransferWatched() && !ftpTransferActive_ && StallCounter > StallLimit;
 }
 
 bool TBackupEngine::PageOpen(const std::string& url) const {

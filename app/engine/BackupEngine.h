@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/engine/JobHost.h"
+#include "net/NMFTP.h"
 #include "net/NMHTTP.h"
 
 #include <cstdint>
@@ -25,6 +26,15 @@ public:
     // false when it stopped because its first page could not be fetched.
     bool RunGalleryJob(GalleryQuery query, const std::string& id);
 
+    // Get Inst...: checks the set number, logs in to the instructions archive and stores every
+    // scan of the set (NMFTP1Connect runs inside the login). True when the job ran to its end,
+    // a refused set number included; an error raised by the session is passed on.
+    bool RunScanJob(const std::string& setNumber);
+    // The work of Get Inst... once the archive has accepted the login.
+    void NMFTP1Connect();
+    // "\scans\<bucket>\<set>" for a set number, as the archive files its scans.
+    static std::string ScanPath(const std::string& setNumber);
+
     // Runs Get by ID and Get by User for the IDs listed in "list.txt" in the current directory.
     void RunBatchList();
 
@@ -48,6 +58,8 @@ public:
     bool WatchdogTick();
     // True while a page fetch or a file download is waiting on the network.
     bool TransferWatched() const { return DownloadActive || pageFetchActive_; }
+    // Ends every transfer in progress, HTTP and FTP alike (closing the window, Ctrl+C).
+    void CancelTransfers();
 
     // "http://www." + site word + ".com/cgi-bin/gallery.cgi?f=" (or "?m=") + id.
     static std::string GalleryUrl(const std::string& siteWord, GalleryQuery query,
@@ -67,6 +79,10 @@ public:
     // The HTTP client of every web access, set up as the window's design has it; the window
     // hands it the proxy and listens to its statuses.
     TNMHTTP NMHTTP1;
+    // The FTP client of the instruction scans; a file is fetched over it while it is connected.
+    TNMFTP NMFTP1;
+    // Where the instructions archive is reached; the tests point it at a loopback server.
+    std::string InstructionsFtpHost;
 
 protected:
     // "http://www." + site word + ".com" + path.
@@ -86,7 +102,13 @@ private:
     // One walk of a listing page, pages still open above it first.
     bool PageOpen(const std::string& url) const;
 
+    // Stores one file over the open FTP session; true when it arrived whole.
+    bool FetchOverFtp(const std::string& Name, const std::string& tempFile);
+    bool FetchOverHttp(const std::string& URL, const std::string& tempFile);
+
     bool pageFetchActive_ = false;
+    // An FTP transfer is not the HTTP watchdog's to cancel: it has a time limit of its own.
+    bool ftpTransferActive_ = false;
     // The listing pages whose walk is still open, outermost first: a link back to one of them
     // would walk it again and again.
     std::vector<std::string> openPages_;

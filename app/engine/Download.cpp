@@ -30,6 +30,25 @@ private:
 
 } // namespace
 
+bool TBackupEngine::FetchOverHttp(const std::string& URL, const std::string& tempFile) {
+    NMHTTP1.Body = tempFile;
+    NMHTTP1.ReportLevel = 8;
+    NMHTTP1.Get(URL);
+    // An error page or a body cut short is a failed download, not a picture.
+    return HttpReplyComplete(tempFile);
+}
+
+bool TBackupEngine::FetchOverFtp(const std::string& Name, const std::string& tempFile) {
+    struct Watch {
+        bool& active;
+        explicit Watch(bool& flag) : active(flag) { active = true; }
+        ~Watch() { active = false; }
+    } watch(ftpTransferActive_);
+    // Download raises when the server reports an error or sends less than it announced.
+    NMFTP1.Download(Name, tempFile);
+    return true;
+}
+
 void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string& URL,
                                  const std::string& Name) {
     StallCounter = 0;
@@ -49,23 +68,23 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     (void)platform::ForceDirectories(LocalDir);
 
     // The file is written under a name of its own and takes its real name only once it is
-    // whole, so a failed, cancelled or killed transfer never leaves a partial picture that the
+    // whole, so a failed, cancelled or killed transfer never leaves a partial file that the
     // test above would keep for ever.
+    const bool overFtp = NMFTP1.Connected();
     bool stored = false;
     try {
         TransientFile part(platform::CreateTempFileIn(LocalDir));
-        NMHTTP1.Body = part.FileName();
-        NMHTTP1.ReportLevel = 8;
-        NMHTTP1.Get(URL);
-        // An error page or a body cut short is a failed download, not a picture.
         stored =
-            HttpReplyComplete(part.FileName()) && platform::RenameFile(part.FileName(), target);
+            (overFtp ? FetchOverFtp(Name, part.FileName()) : FetchOverHttp(URL, part.FileName())) &&
+            platform::RenameFile(part.FileName(), target);
         if (stored)
             part.Release();
     } catch (const std::exception&) {
         stored = false;
     }
-    if (!stored) {
+    if (!stored && overFtp) {
+        Host.Log("error ftping file");
+    } else if (!stored) {
         Host.Log("** Multimedia files have been temporarily disabled.");
         Host.Log("** Deleting file " + Name);
         MultimediaDisabled = true;

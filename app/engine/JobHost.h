@@ -33,6 +33,9 @@ public:
     virtual std::string LoginUser() const = 0;
     virtual std::string LoginPassword() const = 0;
 
+    // The set number field of Get Inst..., as typed.
+    virtual std::string SetNumberText() const = 0;
+
     // The batch list puts an ID into the folder or user field and starts that job as a click on
     // its button would; the job has run to its end (or stopped) when these return.
     virtual void StartGetById(const std::string& folderId) = 0;

@@ -35,6 +35,14 @@ bool TPlainHost::RunGalleryJob(TBackupEngine::GalleryQuery query, const std::str
     return completed;
 }
 
+bool TPlainHost::RunScanJob() {
+    cancelled = false;
+    const bool completed = engine_->RunScanJob(setNumber);
+    if (completed)
+        cancelled = true;
+    return completed;
+}
+
 void TPlainHost::Log(const std::string& message) {
     if (onLog)
         onLog(message);

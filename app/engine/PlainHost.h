@@ -24,6 +24,8 @@ public:
     // Runs one gallery job as the window's button would: clears the cancel flag first and sets
     // it at the end. True when the job ran to its end.
     bool RunGalleryJob(TBackupEngine::GalleryQuery query, const std::string& id);
+    // Get Inst... for the set number in setNumber, the same way.
+    bool RunScanJob();
 
     std::string destination;
     std::string proxyPortText;
@@ -34,6 +36,7 @@ public:
     std::string loginUser, loginPassword;
     // The fields the batch list fills in, as the window's folder and user fields.
     std::string folderId, userId;
+    std::string setNumber;
 
     std::function<void(const std::string&)> onLog;
     std::function<void(const std::string&)> onStatus;
@@ -53,6 +56,7 @@ public:
     bool LoginEnabled() const override { return loginEnabled; }
     std::string LoginUser() const override { return loginUser; }
     std::string LoginPassword() const override { return loginPassword; }
+    std::string SetNumberText() const override { return setNumber; }
     void StartGetById(const std::string& id) override;
     void StartGetByUser(const std::string& id) override;
 
