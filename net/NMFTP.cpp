@@ -85,6 +85,7 @@ TNMFTP::~TNMFTP() {
     OnPacketRecvd = nullptr;
     OnDisconnect = nullptr;
     OnError = nullptr;
+    SetReceiveHook(nullptr);
     try {
         RequestCancel();
         Cancel();

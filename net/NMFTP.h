@@ -101,8 +101,6 @@ public:
     static uint64_t ExtractByteCount(const std::string& Line);
 
 private:
-    class TransferScope;
-
     void ResetCancel();
     void DiscardUnread();
     std::string ReadReplyLine();
