@@ -3,6 +3,8 @@
 #include "app/engine/Sites.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "platform/PrivateProfile.h"
+#include "settings/Form2.h"
 #include "ui/Guard.h"
 #include "ui/Text.h"
 
@@ -58,7 +60,9 @@ TForm1::TForm1(QWidget* parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    FormStorage1.DestroyHook();
+}
 
 void TForm1::UseEngine(std::unique_ptr<TBackupEngine> engine) {
     engine_ = std::move(engine);
@@ -92,7 +96,7 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-    IniFileName = platform::ProgramDir() + "VantrelBackup.ini";
+    FormStorage1.IniFileName = platform::SettingsFilePath("VantrelBackup.ini");
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -100,7 +104,11 @@ void TForm1::showEvent(QShowEvent* event) {
     // Restoring a minimized window is not a new show.
     if (event->spontaneous())
         return;
-    // The settings storage restores the stored fields here, before FormShow, once it exists.
+    FormStorage1.ShowHook();
+    // A proxy stored in an earlier run is in force from the start, not only once the dialog has
+    // been opened again: FormShow hands the dialog's fields to the HTTP client.
+    if (Form2 != nullptr)
+        ui::Guarded([] { Form2->FormStorage1.RestoreStoredProperties(); });
     ui::Guarded([this] { FormShow(); });
 }
 
@@ -133,8 +141,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
             JobCancelled = true;
             CancelTransfers();
         }
-        // The settings storage saves the fields here once it exists.
     });
+    FormStorage1.CloseQueryHook(true);
     event->accept();
 }
 
@@ -190,9 +198,12 @@ void TForm1::RunJob(const std::function<bool()>& job) {
 // rather than leave the buttons in the running state.
 void TForm1::Button2Click() {}
 
-// ATTACH POINT (proxy dialog): shows the dialog, then wires the proxy; the dialog is not there
-// yet, so there is nothing to show.
-void TForm1::Button5Click() {}
+// The dialog's fields are handed over whichever way it was closed.
+void TForm1::Button5Click() {
+    if (Form2 != nullptr)
+        Form2->ShowModal();
+    WireProxy();
+}
 
 // ATTACH POINT (batch list): runs the gallery jobs listed in "list.txt"; it needs the page
 // fetch and the crawl to do anything useful, so it stays silent until they exist.
@@ -312,14 +323,13 @@ std::string TForm1::Destination() const {
     return Edit1->text().toStdString();
 }
 
-// ATTACH POINT (proxy dialog): the dialog's host and port fields. Until the dialog exists they
-// hold its design values, both empty, so no proxy is used.
+// The proxy dialog's host and port fields, as typed; without the dialog, no proxy.
 std::string TForm1::ProxyHostText() const {
-    return {};
+    return Form2 != nullptr ? Form2->Edit1->text().toStdString() : std::string();
 }
 
 std::string TForm1::ProxyPortText() const {
-    return {};
+    return Form2 != nullptr ? Form2->Edit2->text().toStdString() : std::string();
 }
 
 void TForm1::ProcessMessages() {

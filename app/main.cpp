@@ -1,9 +1,13 @@
 #include "app/Form1.h"
+#include "settings/Form2.h"
 #include "ui/Application.h"
 
 int main(int argc, char* argv[]) {
     ui::TApplication app(argc, argv);
     TForm1 form;
+    // The proxy dialog waits hidden until "Proxy?" shows it.
+    TForm2 proxyDialog;
+    Form2 = &proxyDialog;
     form.show();
     return app.exec();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/Form1.h"
+#include "settings/Form2.h"
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
@@ -49,14 +51,45 @@ public:
     int cancelTransfers = 0;
 };
 
+// The main window and the hidden proxy dialog, created as the program creates them, both with
+// their settings in a scratch file of their own, never in the one beside the test program.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ShownErrors().clear();
+        ASSERT_TRUE(scratch.isValid());
+        iniFile = scratch.filePath("VantrelBackup.ini").toStdString();
+        CreateWindows();
+    }
+
+    void TearDown() override { DestroyWindows(); }
+
+    void CreateWindows() {
         form = std::make_unique<CountingForm>();
         auto scripted = std::make_unique<ScriptedEngine>(*form);
         engine = scripted.get();
         form->UseEngine(std::move(scripted));
+        form->FormStorage1.IniFileName = iniFile;
+        proxyDialog = std::make_unique<TForm2>();
+        proxyDialog->FormStorage1.IniFileName = iniFile;
+        Form2 = proxyDialog.get();
+    }
+
+    // In the program's order: the main window closes, then both windows are destroyed, the
+    // dialog first.
+    void DestroyWindows() {
+        proxyDialog.reset();
+        form.reset();
+        engine = nullptr;
+    }
+
+    // Closes the program and starts it again on the same settings file.
+    void Restart() {
+        if (form->isVisible())
+            form->close();
+        DestroyWindows();
+        CreateWindows();
+        ShowActive();
     }
 
     void ShowActive() {
@@ -85,6 +118,9 @@ protected:
                form->Button2->isEnabled() && !form->Button1->isEnabled();
     }
 
+    QTemporaryDir scratch;
+    std::string iniFile;
     std::unique_ptr<CountingForm> form;
+    std::unique_ptr<TForm2> proxyDialog;
     ScriptedEngine* engine = nullptr;
 };
