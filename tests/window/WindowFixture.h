@@ -1,9 +1,13 @@
 #pragma once
 
 #include "app/Form1.h"
+#include "platform/PrivateProfile.h"
 #include "settings/Form2.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -98,6 +102,46 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     }
 
+    // Closes the program and starts it again without a settings file.
+    void StartWithoutSettings() {
+        if (form->isVisible())
+            form->close();
+        DestroyWindows();
+        QFile::remove(QString::fromStdString(iniFile));
+        CreateWindows();
+        ShowActive();
+    }
+
+    // The settings file as the program reads and writes it.
+    std::string Stored(const std::string& section, const std::string& key) const {
+        return platform::GetPrivateProfileString(section, key, "<missing>", iniFile);
+    }
+    void Store(const std::string& section, const std::string& key, const std::string& value) {
+        platform::WritePrivateProfileString(section, key, value, iniFile);
+    }
+    std::string IniBytes() const {
+        QFile file(QString::fromStdString(iniFile));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }
+    void WriteIni(const std::string& bytes) {
+        QFile file(QString::fromStdString(iniFile));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+    // The keys of one section in file order, as written.
+    std::vector<std::string> StoredKeys(const std::string& section) const {
+        std::vector<std::string> keys;
+        bool inSection = false;
+        const QStringList lines = QString::fromStdString(IniBytes()).split('\n');
+        for (const QString& line : lines) {
+            if (line.startsWith('['))
+                inSection = line == QString::fromStdString("[" + section + "]");
+            else if (inSection && line.contains('='))
+                keys.push_back(line.section('=', 0, 0).toStdString());
+        }
+        return keys;
+    }
+
     // Presses a key where the user's keyboard would deliver it: at the focused control.
     void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
         QWidget* target = QApplication::focusWidget();
@@ -118,7 +162,10 @@ protected:
                form->Button2->isEnabled() && !form->Button1->isEnabled();
     }
 
-    QTemporaryDir scratch;
+    // In memory where the system has it: every settings write is synced to its disk.
+    QTemporaryDir scratch{QFileInfo("/dev/shm").isWritable()
+                              ? "/dev/shm/vantrel-window-XXXXXX"
+                              : QDir::tempPath() + "/vantrel-window-XXXXXX"};
     std::string iniFile;
     std::unique_ptr<CountingForm> form;
     std::unique_ptr<TForm2> proxyDialog;
