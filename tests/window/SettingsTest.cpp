@@ -2,6 +2,7 @@
 // destroyed and created again on the same file, as a restart of the program would.
 #include "WindowFixture.h"
 #include "platform/FileSystem.h"
+#include "tests/support/OrdinaryUser.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -11,9 +12,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <functional>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,22 +24,6 @@ std::string ScreenSuffix() {
 int PixelsPerInch() {
     return qRound(QGuiApplication::primaryScreen()->logicalDotsPerInch());
 }
-
-// While it lives, this thread's file accesses are an ordinary user's, so that a file without
-// write permission refuses writes even when the tests run as root.
-class AsOrdinaryUser {
-public:
-    AsOrdinaryUser() : previous_(geteuid() == 0 ? setfsuid(65534) : -1) {}
-    ~AsOrdinaryUser() {
-        if (previous_ >= 0)
-            setfsuid(static_cast<uid_t>(previous_));
-    }
-    AsOrdinaryUser(const AsOrdinaryUser&) = delete;
-    AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
-
-private:
-    int previous_;
-};
 
 } // namespace
 
