@@ -74,7 +74,7 @@ protected:
         engine = scripted.get();
         form->UseEngine(std::move(scripted));
         form->FormStorage1.IniFileName = iniFile;
-        proxyDialog = std::make_unique<TForm2>();
+        proxyDialog = std::make_unique<TForm2>(form.get());
         proxyDialog->FormStorage1.IniFileName = iniFile;
         Form2 = proxyDialog.get();
     }
