@@ -188,6 +188,11 @@ void ReplaceFile(const std::string& fileName, std::string_view content) {
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         FailToWrite(fileName);
+    if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())) {
+        // Run by root in a user's portable copy, the file stays the user's. Only root may do
+        // this; anyone else keeps the file as their own.
+        [[maybe_unused]] const int ignored = ::fchown(fd, existing.st_uid, existing.st_gid);
+    }
     bool written = (!exists || ::fchmod(fd, existing.st_mode & 07777) == 0) &&
                    WriteAll(fd, content) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;

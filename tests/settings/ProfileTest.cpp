@@ -152,8 +152,16 @@ TEST_F(ProfileTest, ANewFileIsPrivateAndAnExistingOneKeepsItsPermissions) {
     const std::string shared = Path("shared.ini");
     Put(shared, "[S]\nK=1\n");
     ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+    // Root writing a user's file leaves it the user's.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    }
     WritePrivateProfileString("S", "K", "2", shared);
     EXPECT_EQ(Mode(shared), 0640u);
+    struct stat owner {};
+    ASSERT_EQ(::stat(shared.c_str(), &owner), 0);
+    EXPECT_EQ(owner.st_uid, root ? 65534u : ::geteuid());
 
     // A link stays a link; the file it names gets the value.
     const std::string link = Path("link.ini");
