@@ -3,6 +3,8 @@
 #include "app/engine/Sites.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "platform/PrivateProfile.h"
+#include "settings/Form2.h"
 #include "ui/Guard.h"
 #include "ui/Text.h"
 
@@ -59,7 +61,9 @@ TForm1::TForm1(QWidget* parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    FormStorage1.DestroyHook();
+}
 
 void TForm1::UseEngine(std::unique_ptr<TBackupEngine> engine) {
     engine_ = std::move(engine);
@@ -100,7 +104,7 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-    IniFileName = platform::ProgramDir() + "VantrelBackup.ini";
+    FormStorage1.IniFileName = platform::SettingsFilePath("VantrelBackup.ini");
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -108,7 +112,11 @@ void TForm1::showEvent(QShowEvent* event) {
     // Restoring a minimized window is not a new show.
     if (event->spontaneous())
         return;
-    // The settings storage restores the stored fields here, before FormShow, once it exists.
+    FormStorage1.ShowHook();
+    // A proxy stored in an earlier run is in force from the start, not only once the dialog has
+    // been opened again: FormShow hands the dialog's fields to the HTTP client.
+    if (Form2 != nullptr)
+        ui::Guarded([] { Form2->FormStorage1.RestoreStoredProperties(); });
     ui::Guarded([this] { FormShow(); });
 }
 
@@ -141,8 +149,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
             JobCancelled = true;
             CancelTransfers();
         }
-        // The settings storage saves the fields here once it exists.
     });
+    FormStorage1.CloseQueryHook(true);
     event->accept();
 }
 
@@ -199,9 +207,12 @@ void TForm1::Button2Click() {
     RunJob([this, &setNumber] { return engine_->RunScanJob(setNumber); });
 }
 
-// ATTACH POINT (proxy dialog): shows the dialog, then wires the proxy; the dialog is not there
-// yet, so there is nothing to show.
-void TForm1::Button5Click() {}
+// The dialog's fields are handed over whichever way it was closed.
+void TForm1::Button5Click() {
+    if (Form2 != nullptr)
+        Form2->ShowModal();
+    WireProxy();
+}
 
 void TForm1::RunBatchList() {
     engine_->RunBatchList();
@@ -327,14 +338,13 @@ std::string TForm1::Destination() const {
     return Edit1->text().toStdString();
 }
 
-// ATTACH POINT (proxy dialog): the dialog's host and port fields. Until the dialog exists they
-// hold its design values, both empty, so no proxy is used.
+// The proxy dialog's host and port fields, as typed; without the dialog, no proxy.
 std::string TForm1::ProxyHostText() const {
-    return {};
+    return Form2 != nullptr ? Form2->Edit1->text().toStdString() : std::string();
 }
 
 std::string TForm1::ProxyPortText() const {
-    return {};
+    return Form2 != nullptr ? Form2->Edit2->text().toStdString() : std::string();
 }
 
 bool TForm1::PauseEnabled() const {

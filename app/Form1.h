@@ -2,6 +2,7 @@
 
 #include "app/engine/BackupEngine.h"
 #include "app/engine/JobHost.h"
+#include "settings/FormStorage.h"
 #include "ui/Controls.h"
 #include "ui/DirectoryChooser.h"
 #include "ui/Edit.h"
@@ -121,8 +122,13 @@ public:
     QLabel* Image3 = nullptr;
     QTimer* Timer1 = nullptr;
 
-    // The settings file the settings storage reads at show and writes at close.
-    std::string IniFileName;
+    // Restores the stored fields at show, before FormShow, and saves them at close.
+    TFormStorage FormStorage1{*this,
+                              "TForm1",
+                              {"Edit1.Text", "Edit3.Text", "Edit5.Text", "CheckBox1.Checked",
+                               "SpinEdit1.Value", "RadioButton1.Checked", "RadioButton2.Checked",
+                               "Edit2.Text", "CheckBox3.Checked", "Edit6.Text", "Edit4.Text"},
+                              true};
     // The cancel flag the jobs poll; set by Cancel and at the end of every job.
     bool JobCancelled = false;
     // The destination chooser; tests put a scripted one here.

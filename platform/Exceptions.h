@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 
 // The root of every error this program raises on purpose. Its message is the text the user sees
@@ -37,7 +38,17 @@ public:
     using EFileError::EFileError;
 };
 
-// Converts decimal text to an int the way the user-facing conversions do: optional blanks,
-// optional sign, digits, nothing else, and within range; otherwise EConvertError with
+// A settings file that could not be written.
+class EIniFileException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Converts text to an int the way the user-facing conversions do: optional blanks, an optional
+// sign, then decimal digits or hexadecimal digits after "$", "x" or "0x", nothing else, and
+// within the signed 32-bit range; otherwise EConvertError with
 // "'<text>' is not a valid integer value".
 int StrToInt(const std::string& text);
+
+// The same conversion, without the error: nullopt for a text that does not convert.
+std::optional<int> TryStrToInt(const std::string& text);

@@ -14,6 +14,16 @@ TRadioButton::TRadioButton(const QString& caption, QWidget* parent)
     });
 }
 
+void TRadioButton::setChecked(bool checked) {
+    if (!checked && isChecked() && autoExclusive()) {
+        setAutoExclusive(false);
+        QRadioButton::setChecked(false);
+        setAutoExclusive(true);
+        return;
+    }
+    QRadioButton::setChecked(checked);
+}
+
 QFrame* MakePanel(QWidget* parent, const QRect& geometry, const QColor& colour) {
     auto* panel = new QFrame(parent);
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);

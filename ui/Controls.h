@@ -14,9 +14,17 @@ namespace ui {
 // clicked it or code set it (settings restore, shortcuts). Checking it again while it is already
 // checked runs nothing.
 class TRadioButton : public QRadioButton {
+    Q_OBJECT
+    // Stored settings are restored through the property, so it must reach the setter below.
+    Q_PROPERTY(bool checked READ isChecked WRITE setChecked USER true)
+
 public:
     TRadioButton(const QString& caption, QWidget* parent);
     std::function<void()> OnClick;
+
+    // Unlike Qt's own, unchecking the checked button of a group works: it leaves the group with
+    // none checked, as a stored setting may ask. Checking unchecks the others as usual.
+    void setChecked(bool checked);
 };
 
 // A raised panel filled with one colour; its children are placed in its own coordinates.

@@ -35,7 +35,7 @@ TEST_F(WindowTest, StartsWithTheDesignDefaultsWhenNothingWasStored) {
     EXPECT_TRUE(form->Label12->text().isEmpty());
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->Engine().MultimediaDisabled);
-    EXPECT_EQ(form->IniFileName, platform::ProgramDir() + "VantrelBackup.ini");
+    EXPECT_EQ(form->FormStorage1.IniFileName, iniFile);
 }
 
 TEST_F(WindowTest, CaptionHasFourteenBlanksBetweenTitleAndVersion) {
