@@ -17,6 +17,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTime>
 #include <QTimeEdit>
@@ -25,6 +28,8 @@
 namespace {
 
 const char* const kCaption = "Vantrel Backup              V.0.0.17";
+// Marks a line of the log that holds a message (an empty log's only line holds none).
+constexpr int kMessageLine = 1;
 
 QString CurrentTimeText() {
     return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
@@ -297,7 +302,21 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::Log(const std::string& message) {
-    Memo1->appendPlainText(ui::LogLinesFromBytes(message));
+    const QString lines = ui::LogLinesFromBytes(message);
+    QTextDocument* log = Memo1->document();
+    // An empty log still holds one empty line, which appending fills instead of adding a line
+    // below it. That suits the first message, but after an empty first message the log looks
+    // just as empty: a mark on the first line tells the two apart, so every message gets its
+    // own line.
+    if (log->isEmpty() && log->firstBlock().userState() == kMessageLine) {
+        QTextCursor end(log);
+        end.movePosition(QTextCursor::End);
+        end.insertBlock();
+        end.insertText(lines);
+    } else {
+        Memo1->appendPlainText(lines);
+    }
+    log->firstBlock().setUserState(kMessageLine);
 }
 
 void TForm1::ClearLog() {
