@@ -32,7 +32,7 @@ const char* const kCaption = "Vantrel Backup              V.0.0.17";
 constexpr int kMessageLine = 1;
 
 QString CurrentTimeText() {
-    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+    return ui::ClockText(QLocale::system(), QTime::currentTime());
 }
 
 // Counts the job handlers on the stack, also when one ends by an exception.
