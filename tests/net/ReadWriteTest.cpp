@@ -193,6 +193,32 @@ TEST_F(ReadWriteTest, SendFileSendsTheWholeFile) {
     EXPECT_THROW(sock.SendFile(TempPath("absent.bin")), EFOpenError);
 }
 
+// More than the socket buffers hold, to a peer that reads only after a pause: the sends come
+// up short and would block, and the session must resume each where it stopped, losing nothing.
+TEST_F(ReadWriteTest, BulkSendsToAPeerThatReadsLateArriveWhole) {
+    const size_t size = size_t{8} << 20;
+    // A written text ends at its first NUL; the file goes byte for byte.
+    std::string text = Server::Pattern(0, size);
+    for (char& c : text)
+        c = static_cast<char>('a' + static_cast<unsigned char>(c) % 26);
+    const std::string file = Server::Pattern(size, size);
+    const std::string path = TempPath("bulk.bin");
+    std::ofstream(path, std::ios::binary) << file;
+    Server server({Server::Stall(300), Server::ExpectBytes(2 * size), Server::Stall(-1)});
+    ConnectTo(server);
+    sock.Write(text);
+    EXPECT_EQ(sock.BytesSent(), size);
+    sock.SendFile(path);
+    EXPECT_EQ(sock.BytesSent(), size);
+    ASSERT_TRUE(server.WaitReceived(0, 2 * size, 10000));
+    const std::string received = server.Received(0);
+    EXPECT_EQ(received.size(), 2 * size);
+    EXPECT_TRUE(received == text + file)
+        << "the bytes differ from offset "
+        << std::mismatch(received.begin(), received.end(), (text + file).begin()).first -
+               received.begin();
+}
+
 TEST_F(ReadWriteTest, SendingOnAClosedConnectionRaisesInsteadOfWaitingForever) {
     Server server({Server::Close()});
     ConnectTo(server);
