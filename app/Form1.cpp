@@ -20,17 +20,23 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTime>
 #include <QTimeEdit>
 #include <QTimer>
+#include <utility>
 
 namespace {
 
 const char* const kCaption = "Vantrel Backup              V.0.0.17";
+// Marks a line of the log that holds a message (an empty log's only line holds none).
+constexpr int kMessageLine = 1;
 
 QString CurrentTimeText() {
-    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+    return ui::ClockText(QLocale::system(), QTime::currentTime());
 }
 
 // Counts the job handlers on the stack, also when one ends by an exception.
@@ -143,10 +149,11 @@ void TForm1::WireProxy() {
 void TForm1::closeEvent(QCloseEvent* event) {
     ui::Guarded([this] {
         // A job still on the stack stops instead of running on in a window nobody sees; the
-        // program ends as soon as it has unwound.
+        // program ends as soon as it has unwound, and a job waiting for it never starts.
         if (JobRunning()) {
             closing_ = true;
             JobCancelled = true;
+            waitingCommand_ = nullptr;
             CancelTransfers();
         }
     });
@@ -154,16 +161,38 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+// A control that loses its enabled state while it has the focus hands it on to the next control
+// in tab order, usually an edit field, where the shortcuts do nothing. So the focus is moved
+// first: from the job button to Cancel when a job starts, and from Cancel back to the job button
+// when it ends. A focus the user put anywhere else stays where it is.
 void TForm1::SetJobButtonsRunning(bool running) {
-    Button2->setEnabled(!running);
-    Button3->setEnabled(!running);
-    Button4->setEnabled(!running);
-    Button1->setEnabled(running);
+    QWidget* focused = focusWidget();
+    if (running) {
+        Button1->setEnabled(true);
+        for (QPushButton* jobButton : {Button2, Button3, Button4}) {
+            if (focused == jobButton) {
+                focusAfterJob_ = jobButton;
+                Button1->setFocus(Qt::OtherFocusReason);
+            }
+        }
+        Button2->setEnabled(false);
+        Button3->setEnabled(false);
+        Button4->setEnabled(false);
+    } else {
+        Button2->setEnabled(true);
+        Button3->setEnabled(true);
+        Button4->setEnabled(true);
+        if (focused == Button1)
+            (focusAfterJob_ != nullptr ? focusAfterJob_ : Button3)->setFocus(Qt::OtherFocusReason);
+        Button1->setEnabled(false);
+    }
 }
 
 void TForm1::Button1Click() {
     SetJobButtonsRunning(false);
     JobCancelled = true;
+    // Cancel also takes back a job that was waiting for a cancelled one to unwind.
+    waitingCommand_ = nullptr;
 }
 
 void TForm1::Button3Click() {
@@ -175,16 +204,45 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id) {
-    const std::string typedId = id.toStdString();
-    RunJob([this, query, &typedId] { return engine_->RunGalleryJob(query, typedId); });
+    RunJob([this, query, typedId = id.toStdString()] {
+        return engine_->RunGalleryJob(query, typedId);
+    });
 }
 
-void TForm1::RunJob(const std::function<bool()>& job) {
-    // Nothing new starts in a window that is closing (a batch would go on with its next line),
-    // nor inside a job still on the stack: Cancel enables the buttons while the job finishes
-    // its transfer, and a second job would share the network clients with it.
-    if (closing_ || JobRunning())
+bool TForm1::WaitForCancelledJob(std::function<void()> command) {
+    if (!JobRunning())
+        return false;
+    // Cancel enables the job buttons while the cancelled job still finishes its transfer. A
+    // second job must not run inside it (they would share the network clients), but the user's
+    // click must not be lost either: the command waits, shown as a started job, until the
+    // cancelled job has unwound. One waits at most; while a job runs uncancelled, or another
+    // already waits, the job buttons are disabled and a command does nothing, as a click would.
+    if (JobCancelled && !waitingCommand_ && !closing_) {
+        waitingCommand_ = std::move(command);
+        SetJobButtonsRunning(true);
+    }
+    return true;
+}
+
+void TForm1::RunJob(std::function<bool()> job) {
+    // Nothing new starts in a window that is closing (a batch would go on with its next line).
+    if (closing_ || WaitForCancelledJob([this, job] { RunJob(job); }))
         return;
+    try {
+        RunJobBody(job);
+    } catch (...) {
+        if (!waitingCommand_)
+            throw;
+        // The error ends the cancelled job: the box shows it now, before the job the user asked
+        // for since, not once that one is over.
+        ui::Guarded([] { throw; });
+    }
+    // The job has unwound: start the one that waited for it.
+    if (waitingCommand_ && !closing_)
+        std::exchange(waitingCommand_, nullptr)();
+}
+
+void TForm1::RunJobBody(const std::function<bool()>& job) {
     SetJobButtonsRunning(true);
     JobCancelled = false;
     JobScope scope(jobDepth_);
@@ -197,14 +255,15 @@ void TForm1::RunJob(const std::function<bool()>& job) {
             return;
         throw;
     }
-    // A job that stopped early keeps the running state until the user cancels.
-    if (completed)
+    // A job that stopped early keeps the running state until the user cancels; after one that
+    // was cancelled, a job waiting for it takes over the running state.
+    if (completed && !waitingCommand_)
         Button1Click();
 }
 
 void TForm1::Button2Click() {
     const std::string setNumber = Edit2->text().toStdString();
-    RunJob([this, &setNumber] { return engine_->RunScanJob(setNumber); });
+    RunJob([this, setNumber] { return engine_->RunScanJob(setNumber); });
 }
 
 // The dialog's fields are handed over whichever way it was closed.
@@ -300,9 +359,10 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
     const auto held = shift & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     if (held != Qt::ControlModifier)
         return;
-    // A second job inside a running one would share its network clients.
-    const bool jobsAllowed = !JobRunning();
-    if (key == Qt::Key_L && jobsAllowed)
+    // A second job inside a running one would share its network clients; after Cancel, a job
+    // command waits for the cancelled job to unwind (see RunJob).
+    const bool jobsAllowed = !JobRunning() || JobCancelled;
+    if (key == Qt::Key_L && jobsAllowed && !WaitForCancelledJob([this] { RunBatchList(); }))
         RunBatchList();
     if (key == Qt::Key_D)
         BitBtn3Click();
@@ -323,7 +383,21 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::Log(const std::string& message) {
-    Memo1->appendPlainText(ui::LogLinesFromBytes(message));
+    const QString lines = ui::LogLinesFromBytes(message);
+    QTextDocument* log = Memo1->document();
+    // An empty log still holds one empty line, which appending fills instead of adding a line
+    // below it. That suits the first message, but after an empty first message the log looks
+    // just as empty: a mark on the first line tells the two apart, so every message gets its
+    // own line.
+    if (log->isEmpty() && log->firstBlock().userState() == kMessageLine) {
+        QTextCursor end(log);
+        end.movePosition(QTextCursor::End);
+        end.insertBlock();
+        end.insertText(lines);
+    } else {
+        Memo1->appendPlainText(lines);
+    }
+    log->firstBlock().setUserState(kMessageLine);
 }
 
 void TForm1::ClearLog() {

@@ -148,8 +148,13 @@ private:
     void SetJobButtonsRunning(bool running);
     void RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id);
     // Runs one job between the running and idle button states; the job returns true when it
-    // ran to its end.
-    void RunJob(const std::function<bool()>& job);
+    // ran to its end. Asked for while a cancelled job still unwinds, the job waits and runs
+    // after it, once the caller has returned: it must own what it uses (capture by value).
+    void RunJob(std::function<bool()> job);
+    void RunJobBody(const std::function<bool()>& job);
+    // True when a job is on the stack; then command waits to run after it (if it was cancelled
+    // and nothing waits yet) or is dropped.
+    bool WaitForCancelledJob(std::function<void()> command);
     void SelectSite(const char* siteWord);
     void WireProxy();
     bool FocusBlocksShortcuts() const;
@@ -157,4 +162,8 @@ private:
     std::unique_ptr<TBackupEngine> engine_;
     int jobDepth_ = 0;
     bool closing_ = false;
+    // The job command that waits for a cancelled job to unwind.
+    std::function<void()> waitingCommand_;
+    // The job button the focus goes back to when a job ends.
+    QPushButton* focusAfterJob_ = nullptr;
 };

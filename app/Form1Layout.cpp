@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QTimeEdit>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -92,9 +93,16 @@ void TForm1::CreateControls() {
     DateTimePicker1->setDisplayFormat(QLocale::system().timeFormat(QLocale::ShortFormat));
     DateTimePicker1->setGeometry(240, 70, 90, kRowHeight);
     DateTimePicker1->setEnabled(false);
-    Label9 = ui::MakeLabel(pause, "Current Time:", 280, 40);
-    Label10 = ui::MakeLabel(pause, QString(), 368, 40);
-    Label10->setFixedWidth(90);
+    Label9 = ui::MakeLabel(pause, "Current Time:", 262, 40);
+    // The clock takes the whole corner beside and below its caption, clear of the start time
+    // picker: some locales' times are three times as wide as "8:15:05 PM", and those wrap onto
+    // the lines below instead of being cut.
+    Label10 = new QLabel(pause);
+    const int clockLeft =
+        std::max(Label9->geometry().right() + 5, DateTimePicker1->geometry().right() + 6);
+    Label10->setGeometry(clockLeft, 40, kButtonLeft + kButtonWidth - clockLeft, 105 - 4 - 40);
+    Label10->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label10->setWordWrap(true);
     Button5 = MakeButton(pause, "Proxy?", kButtonLeft, 8);
 
     // Source: site choice, the three commands and Cancel.

@@ -102,7 +102,12 @@ uint16_t SocketErrorFromErrno(int error) {
     case EREMOTE:
         return 10071;
     default:
-        return static_cast<uint16_t>(10000 + (error > 0 && error < 1000 ? error : 999));
+        // A condition the error table does not name keeps its own number, which lies below the
+        // table's first row, so it reads as an unknown error and is never taken for a row that
+        // happens to share an offset ("would block" above all). Linux errno values stay below
+        // 4096; anything else would be nonsense, and still must not land on a row.
+        return static_cast<uint16_t>(error > 0 && error < SocketError::Interrupted ? error
+                                                                                   : UnknownErrno);
     }
 }
 
@@ -124,8 +129,13 @@ uint16_t SocketErrorFromLookup(int gaiError) {
         return NoBuffers;
     case EAI_SYSTEM:
         return SocketErrorFromErrno(errno);
-    default: // EAI_NONAME and the rest: the name is unknown
+    case EAI_NONAME:
         return HostNotFound;
+    default:
+        // Codes the table has no row for (a bad flag, an unknown service): the resolver's own
+        // number without its sign, so they read as unknown errors rather than "Host not found".
+        return static_cast<uint16_t>(
+            gaiError < 0 && gaiError > -SocketError::Interrupted ? -gaiError : UnknownErrno);
     }
 }
 

@@ -38,13 +38,17 @@ constexpr uint16_t HostNotFound = 11001;
 constexpr uint16_t TryAgain = 11002;
 constexpr uint16_t NoRecovery = 11003;
 constexpr uint16_t NoData = 11004;
+// Stands for a system code too odd to keep (negative, or as large as the table's numbers).
+constexpr uint16_t UnknownErrno = 9999;
 } // namespace SocketError
 
-// The classic number for an errno value of a socket call; unknown values map to 10000 + errno
-// so that they still read as socket errors and stay distinguishable.
+// The classic number for an errno value of a socket call. Only the conditions the error table
+// names get its numbers; any other errno keeps its own value, below the table, so its text reads
+// "Unknown Error No. " + errno and it is never mistaken for a row such as "would block".
 uint16_t SocketErrorFromErrno(int error);
 
-// The classic number for a getaddrinfo() result code.
+// The classic number for a getaddrinfo() result code; codes without a row keep their own number
+// (without the sign), as unknown errno values do.
 uint16_t SocketErrorFromLookup(int gaiError);
 
 } // namespace platform

@@ -5,11 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
-(cd build && ctest --output-on-failure --timeout 1200)
+(cd build && ctest --output-on-failure --timeout 1200 -j "$(nproc)")
 bash scripts/build.sh asan
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest --output-on-failure --timeout 1200)
+(cd build-asan && ctest --output-on-failure --timeout 1200 -j "$(nproc)")
 # Coverage-guided fuzzing of the code that reads hostile input, 20 seconds per target.
 bash scripts/fuzz.sh 20

@@ -1,6 +1,9 @@
 #include "ui/Text.h"
 
+#include <QLocale>
+#include <QRegularExpression>
 #include <QStringDecoder>
+#include <QTime>
 
 namespace ui {
 
@@ -49,6 +52,40 @@ QString LogLinesFromBytes(std::string_view bytes) {
         }
     }
     return lines;
+}
+
+namespace {
+
+// Removes the time-zone field ("t") from a time format, with the brackets around it and the
+// blanks or comma that join it to the rest: "h:mm:ss AP t", "HH:mm:ss (t)", "HH:mm:ss, t" and
+// "t HH:mm:ss" all lose just the zone. Quoted text is left alone, so a "t" in a literal stays.
+QString WithoutZoneField(QString format) {
+    static const QRegularExpression zone(
+        QStringLiteral(R"(^[\s,]*(\(\s*t+\s*\)|\[\s*t+\s*\]|t+)[\s,]*|)"
+                       R"([\s,]*(\(\s*t+\s*\)|\[\s*t+\s*\]|t+)[\s,]*$|)"
+                       R"((\(\s*t+\s*\)|\[\s*t+\s*\]|t+)\s*)"));
+    for (;;) {
+        // The same format with every quoted character masked, so that only fields match.
+        QString fields = format;
+        bool quoted = false;
+        for (QChar& c : fields) {
+            const bool quote = c == u'\'';
+            if (quoted || quote)
+                c = u'\x01';
+            if (quote)
+                quoted = !quoted;
+        }
+        const QRegularExpressionMatch match = zone.match(fields);
+        if (!match.hasMatch())
+            return format;
+        format.remove(match.capturedStart(), match.capturedLength());
+    }
+}
+
+} // namespace
+
+QString ClockText(const QLocale& locale, const QTime& time) {
+    return locale.toString(time, WithoutZoneField(locale.timeFormat(QLocale::LongFormat)));
 }
 
 } // namespace ui

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+
+class QLocale;
+class QTime;
 #include <string_view>
 
 namespace ui {
@@ -14,5 +17,9 @@ QString TextFromBytes(std::string_view bytes);
 // and the characters the text view would also take as a paragraph or frame break, show as a
 // blank, so one message never spreads over more lines than it has CR LF pairs.
 QString LogLinesFromBytes(std::string_view bytes);
+
+// The clock's text: the time in the locale's long time format without its time-zone name, as a
+// desktop clock shows it ("8:15:05 PM" rather than "8:15:05 PM UTC").
+QString ClockText(const QLocale& locale, const QTime& time);
 
 } // namespace ui

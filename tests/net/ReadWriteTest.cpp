@@ -1,9 +1,12 @@
 #include "SessionTestSupport.h"
+#include "platform/SocketErrors.h"
 #include "tests/support/ScriptedServer.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <fstream>
+#include <netdb.h>
 #include <sstream>
 
 using Server = ScriptedServer;
@@ -190,6 +193,32 @@ TEST_F(ReadWriteTest, SendFileSendsTheWholeFile) {
     EXPECT_THROW(sock.SendFile(TempPath("absent.bin")), EFOpenError);
 }
 
+// More than the socket buffers hold, to a peer that reads only after a pause: the sends come
+// up short and would block, and the session must resume each where it stopped, losing nothing.
+TEST_F(ReadWriteTest, BulkSendsToAPeerThatReadsLateArriveWhole) {
+    const size_t size = size_t{8} << 20;
+    // A written text ends at its first NUL; the file goes byte for byte.
+    std::string text = Server::Pattern(0, size);
+    for (char& c : text)
+        c = static_cast<char>('a' + static_cast<unsigned char>(c) % 26);
+    const std::string file = Server::Pattern(size, size);
+    const std::string path = TempPath("bulk.bin");
+    std::ofstream(path, std::ios::binary) << file;
+    Server server({Server::Stall(300), Server::ExpectBytes(2 * size), Server::Stall(-1)});
+    ConnectTo(server);
+    sock.Write(text);
+    EXPECT_EQ(sock.BytesSent(), size);
+    sock.SendFile(path);
+    EXPECT_EQ(sock.BytesSent(), size);
+    ASSERT_TRUE(server.WaitReceived(0, 2 * size, 10000));
+    const std::string received = server.Received(0);
+    EXPECT_EQ(received.size(), 2 * size);
+    EXPECT_TRUE(received == text + file)
+        << "the bytes differ from offset "
+        << std::mismatch(received.begin(), received.end(), (text + file).begin()).first -
+               received.begin();
+}
+
 TEST_F(ReadWriteTest, SendingOnAClosedConnectionRaisesInsteadOfWaitingForever) {
     Server server({Server::Close()});
     ConnectTo(server);
@@ -258,6 +287,47 @@ TEST(ErrorTextTest, KnownUnknownAndNone) {
     EXPECT_EQ(sock.ErrorText(11004), "11004:Valid name, no data record of requested type");
     EXPECT_EQ(sock.ErrorText(12345), "Unknown Error No. 12345");
     EXPECT_EQ(sock.ErrorText(0), "");
+}
+
+// What the user reads for a failed socket or lookup call: a condition the table names reads as
+// its row; any other reads as an unknown error with its own number, never as a row that happens
+// to share the number, and never as "would block", which the session would silently wait out.
+TEST(ErrorTextTest, SystemErrorsReadAsTheirRowOrAsUnknown) {
+    TPowersock sock;
+    const auto fromErrno = [&](int error) {
+        return sock.ErrorText(platform::SocketErrorFromErrno(error));
+    };
+    const std::pair<int, std::string> errnoTexts[] = {
+        {ECONNREFUSED, "10061:Connection refused"},
+        {EAGAIN, "10035:Operation would block"},
+        {ECONNRESET, "10054:Connection reset by peer"},
+        {ETIMEDOUT, "10060:Connection timed out"},
+        {EREMOTE, "10071:Too many levels of remote in path"},
+        {EPROTO, "Unknown Error No. " + std::to_string(EPROTO)},
+        {EDEADLK, "Unknown Error No. " + std::to_string(EDEADLK)},
+        {ENOENT, "Unknown Error No. " + std::to_string(ENOENT)},
+        {EIO, "Unknown Error No. " + std::to_string(EIO)},
+    };
+    for (const auto& [error, text] : errnoTexts)
+        EXPECT_EQ(fromErrno(error), text) << "errno " << error;
+    for (int error = 1; error < 4096; ++error) {
+        const uint16_t code = platform::SocketErrorFromErrno(error);
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            EXPECT_NE(code, platform::SocketError::WouldBlock) << "errno " << error;
+        }
+        if (fromErrno(error).starts_with("Unknown Error No. ")) {
+            EXPECT_EQ(code, error) << "an unknown errno keeps its own number";
+        }
+    }
+
+    EXPECT_EQ(sock.ErrorText(platform::SocketErrorFromLookup(EAI_NONAME)), "11001:Host not found");
+    EXPECT_EQ(sock.ErrorText(platform::SocketErrorFromLookup(EAI_AGAIN)),
+              "11002:Non-Authoritative Host not found");
+    errno = EPROTO;
+    EXPECT_EQ(sock.ErrorText(platform::SocketErrorFromLookup(EAI_SYSTEM)),
+              "Unknown Error No. " + std::to_string(EPROTO));
+    EXPECT_EQ(sock.ErrorText(platform::SocketErrorFromLookup(EAI_SERVICE)),
+              "Unknown Error No. " + std::to_string(-EAI_SERVICE));
 }
 
 TEST_F(ReadWriteTest, CaptureFileThatCannotBeWrittenRaisesInsteadOfDroppingBytes) {

@@ -1,7 +1,10 @@
 #include <QCoreApplication>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 int main(int argc, char* argv[]) {
+    // As in every test main: ctest lists the cases by running this without its ENVIRONMENT.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

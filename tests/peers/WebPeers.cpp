@@ -9,19 +9,7 @@ const std::vector<uint64_t>& WebPeers::FileSizes() {
     return sizes;
 }
 
-namespace {
-
-// Made before the servers start, since nginx is told its root directory at start-up.
-std::string MakeServedFiles(const peers::ScratchDir& dir) {
-    const std::string www = dir.MakeDir("www");
-    for (const uint64_t size : WebPeers::FileSizes())
-        WritePseudoRandomFile(www + "/" + WebPeers::FileName(size), size, size + 1);
-    return www;
-}
-
-} // namespace
-
-WebPeers::WebPeers() : www_(MakeServedFiles(dir_)), nginx_(www_) {}
+WebPeers::WebPeers() : www_(dir_.MakeDir("www")), nginx_(www_) {}
 
 WebPeers& WebPeers::Get() {
     static std::unique_ptr<WebPeers> shared;
@@ -34,8 +22,16 @@ std::string WebPeers::FileName(uint64_t size) {
     return "size-" + std::to_string(size) + ".bin";
 }
 
-std::string WebPeers::ServedPath(uint64_t size) const {
-    return www_ + "/" + FileName(size);
+std::string WebPeers::ServedPath(uint64_t size) {
+    const std::string path = www_ + "/" + FileName(size);
+    if (written_.insert(size).second)
+        WritePseudoRandomFile(path, size, size + 1);
+    return path;
+}
+
+std::string WebPeers::Url(uint64_t size) {
+    ServedPath(size);
+    return nginx_.Url(FileName(size));
 }
 
 std::string WebPeers::OutputPath(const std::string& name) const {

@@ -3,12 +3,14 @@
 #include "tests/support/Peers.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
-// The web peers every HTTP case of this binary shares: one nginx serving a directory of
+// The web peers every HTTP case of this process shares: one nginx serving a directory of
 // generated files, one tinyproxy in front of it. They start at the first use and stop when the
-// process ends, so the 50 MB file is written once.
+// process ends. Each case runs in a process of its own, so a served file is written when a case
+// first asks for it: most cases never need the 50 MB one.
 class WebPeers {
 public:
     // The sizes that matter to a client that moves data in chunks of up to 16383 bytes: nothing,
@@ -21,8 +23,10 @@ public:
 
     peers::NginxServer& Nginx() { return nginx_; }
     peers::TinyProxyServer& Proxy() { return proxy_; }
-    // The served copy of the file of that size, and its name under the server's root.
-    std::string ServedPath(uint64_t size) const;
+    // The URL and the served copy of the file of that size (written on first use), and its
+    // name under the server's root.
+    std::string Url(uint64_t size);
+    std::string ServedPath(uint64_t size);
     static std::string FileName(uint64_t size);
     // A fresh path for a downloaded copy, inside the peers' scratch directory.
     std::string OutputPath(const std::string& name) const;
@@ -32,6 +36,7 @@ private:
 
     peers::ScratchDir dir_;
     std::string www_;
+    std::set<uint64_t> written_;
     peers::NginxServer nginx_;
     peers::TinyProxyServer proxy_;
 };

@@ -131,6 +131,19 @@ TEST_F(WindowTest, LogAddsOneLinePerMessageAndSplitsAtCrLf) {
     form->Log("Cookie:\r\nsession=42");
     EXPECT_EQ(form->Memo1->toPlainText(), "first\nCookie:\nsession=42");
     EXPECT_EQ(form->Memo1->blockCount(), 3);
+
+    // An empty message is a line of its own, also as the first after the log was cleared.
+    for (const char* second : {"second", ""}) {
+        form->ClearLog();
+        form->Log("");
+        form->Log(second);
+        EXPECT_EQ(form->Memo1->toPlainText(), QString("\n") + second);
+        EXPECT_EQ(form->Memo1->blockCount(), 2);
+    }
+    form->ClearLog();
+    form->Log("\r\n");
+    form->Log("third");
+    EXPECT_EQ(form->Memo1->toPlainText(), "\n\nthird");
     form->Status("one");
     form->Status("two");
     EXPECT_EQ(form->Label12->text(), "two");

@@ -1,4 +1,5 @@
 #include "WindowFixture.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
 #include <QCheckBox>
@@ -68,8 +69,8 @@ TEST_F(WindowTest, CtrlPTogglesThePauseBox) {
     EXPECT_FALSE(form->CheckBox1->isChecked());
 }
 
-// A second job inside a running one would share its network clients, so the job shortcuts wait;
-// Cancel and the other shortcuts still work.
+// A second job inside a running one would share its network clients, so the job shortcuts do
+// nothing while a job runs; Cancel and the other shortcuts still work.
 TEST_F(WindowTest, NoSecondJobStartsWhileAJobRuns) {
     ShowActive();
     Focus(form->SpinEdit1);
@@ -84,20 +85,6 @@ TEST_F(WindowTest, NoSecondJobStartsWhileAJobRuns) {
     Press(Qt::Key_I);
     EXPECT_EQ(engine->fetches.size(), 1u);
     EXPECT_TRUE(form->CheckBox1->isChecked());
-
-    // Cancel enables the job buttons while the job is still waiting; a click then starts
-    // nothing either.
-    engine->duringFetch = [&] {
-        form->Button1->click();
-        form->Button3->click();
-        form->Button4->click();
-        return false;
-    };
-    form->Button3->click();
-    EXPECT_EQ(engine->fetches.size(), 2u);
-    EXPECT_TRUE(Idle());
-    engine->fetches.pop_back();
-    EXPECT_TRUE(form->JobCancelled);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->JobRunning());
 
@@ -107,6 +94,142 @@ TEST_F(WindowTest, NoSecondJobStartsWhileAJobRuns) {
     EXPECT_TRUE(Running());
     Press(Qt::Key_I);
     EXPECT_EQ(engine->fetches.size(), 3u);
+}
+
+// Disabling the focused button hands the focus on in tab order, into an edit that swallows the
+// shortcuts. Mouse clicks on the job buttons and on Cancel must leave the keyboard working.
+TEST_F(WindowTest, ShortcutsStillWorkAfterMouseClicksOnJobButtonsAndCancel) {
+    ShowActive();
+    // A failed first fetch leaves the running state: Ctrl+C must reach Cancel.
+    QTest::mouseClick(form->Button3, Qt::LeftButton);
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(Focused(), "Button1");
+    Press(Qt::Key_C);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(Focused(), "Button3") << "back on the button that started it";
+    Press(Qt::Key_P);
+    EXPECT_TRUE(form->CheckBox1->isChecked());
+
+    // Cancel clicked with the mouse during a job, then the job's end.
+    engine->duringFetch = [&] {
+        Press(Qt::Key_P);
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        EXPECT_TRUE(Idle());
+        Press(Qt::Key_B);
+        return true;
+    };
+    form->RadioButton2->setChecked(true);
+    QTest::mouseClick(form->Button4, Qt::LeftButton);
+    EXPECT_FALSE(form->CheckBox1->isChecked());
+    EXPECT_TRUE(form->RadioButton1->isChecked()) << "Ctrl+B after the click on Cancel";
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(Focused(), "Button4");
+    engine->duringFetch = nullptr;
+    Press(Qt::Key_U);
+    EXPECT_EQ(engine->fetches.size(), 3u);
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    EXPECT_EQ(Focused(), "Button4");
+
+    // A job started by a shortcut from a control that stays enabled keeps the focus there.
+    Focus(form->SpinEdit1);
+    Press(Qt::Key_I);
+    EXPECT_TRUE(form->SpinEdit1->hasFocus());
+    Press(Qt::Key_C);
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(form->SpinEdit1->hasFocus());
+}
+
+// Cancel enables the job buttons while the cancelled job still finishes its transfer. A job
+// asked for then must not run inside it, nor be lost: it starts once the cancelled job is gone.
+TEST_F(WindowTest, AJobAskedForAfterCancelStartsWhenTheCancelledOneHasUnwound) {
+    ShowActive();
+    std::vector<std::string> order;
+    engine->duringFetch = [&] {
+        if (engine->fetches.size() > 1) {
+            EXPECT_EQ(engine->crawls.size(), 1u) << "the cancelled job has ended";
+            EXPECT_FALSE(form->JobCancelled);
+            EXPECT_TRUE(Running());
+            return true;
+        }
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        EXPECT_TRUE(Idle());
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        EXPECT_EQ(engine->fetches.size(), 1u) << "no job inside the cancelled one";
+        EXPECT_TRUE(Running()) << "the clicked job shows as started";
+        EXPECT_TRUE(form->JobCancelled) << "the cancelled job still stops";
+        // One job waits; the disabled buttons and further shortcuts add none.
+        QTest::mouseClick(form->Button3, Qt::LeftButton);
+        Press(Qt::Key_I);
+        return true;
+    };
+    QTest::mouseClick(form->Button3, Qt::LeftButton);
+    ASSERT_EQ(engine->fetches.size(), 2u);
+    EXPECT_NE(engine->fetches[0].first.find("?f=77154"), std::string::npos);
+    EXPECT_NE(engine->fetches[1].first.find("?m=pelmark"), std::string::npos);
+    EXPECT_EQ(engine->crawls.size(), 2u);
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(form->JobRunning());
+    EXPECT_EQ(Focused(), "Button4");
+
+    // A shortcut waits the same way; a second Cancel drops the waiting job.
+    engine->fetches.clear();
+    engine->duringFetch = [&] {
+        Press(Qt::Key_C);
+        Press(Qt::Key_I);
+        EXPECT_TRUE(Running());
+        Press(Qt::Key_C);
+        EXPECT_TRUE(Idle());
+        return false;
+    };
+    Press(Qt::Key_U);
+    EXPECT_EQ(engine->fetches.size(), 1u);
+    EXPECT_TRUE(Idle());
+
+    // Without the second Cancel the shortcut's job runs.
+    engine->duringFetch = [&] {
+        if (engine->fetches.size() == 2) {
+            Press(Qt::Key_C);
+            Press(Qt::Key_I);
+        }
+        return false;
+    };
+    Press(Qt::Key_U);
+    ASSERT_EQ(engine->fetches.size(), 3u);
+    EXPECT_NE(engine->fetches[2].first.find("?f=77154"), std::string::npos);
+    EXPECT_TRUE(Running()) << "the waiting job's first fetch failed";
+}
+
+// The cancelled job may still end with an error: the box shows it first, then the job asked for
+// starts. Closing the window drops a waiting job.
+TEST_F(WindowTest, AWaitingJobStartsAfterTheErrorOfTheCancelledOneAndNotAfterClose) {
+    ShowActive();
+    size_t errorsAtSecondFetch = 0;
+    engine->duringFetch = [&]() -> bool {
+        if (engine->fetches.size() > 1) {
+            errorsAtSecondFetch = ShownErrors().size();
+            return true;
+        }
+        form->Button1->click();
+        form->Button4->click();
+        throw EFCreateError("Cannot create file x.html");
+    };
+    form->Button3->click();
+    ASSERT_EQ(engine->fetches.size(), 2u);
+    EXPECT_EQ(errorsAtSecondFetch, 1u);
+    ASSERT_EQ(ShownErrors().size(), 1u);
+    EXPECT_EQ(ShownErrors()[0].message, "Cannot create file x.html.");
+    EXPECT_TRUE(Idle());
+
+    engine->duringFetch = [&]() -> bool {
+        form->Button1->click();
+        form->Button4->click();
+        form->close();
+        throw Exception("Operation aborted");
+    };
+    form->Button3->click();
+    EXPECT_EQ(engine->fetches.size(), 3u);
+    EXPECT_EQ(ShownErrors().size(), 1u);
+    EXPECT_FALSE(form->JobRunning());
 }
 
 TEST_F(WindowTest, SiteSelectionUpdatesBothPrefixesAndTheWord) {

@@ -1,6 +1,10 @@
 #include "WindowFixture.h"
+#include "ui/Text.h"
 
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLocale>
+#include <QTime>
 
 TEST_F(WindowTest, WatchdogCountsOnlyWhileADownloadIsActive) {
     TBackupEngine& job = form->Engine();
@@ -36,4 +40,68 @@ TEST_F(WindowTest, ClockShowsTheTimeFromTheStartAndTicksEverySecond) {
     form->Label10->clear();
     ShowActive();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Label10->text().isEmpty(); }, 2500));
+    const QTime now = QTime::currentTime();
+    const QString shown = form->Label10->text();
+    EXPECT_TRUE(shown == ui::ClockText(QLocale::system(), now) ||
+                shown == ui::ClockText(QLocale::system(), now.addSecs(-1)))
+        << shown.toStdString();
+}
+
+// The clock shows the locale's long time without a time-zone name (which the long format of the
+// framework adds, in front, behind, in brackets or after a comma).
+TEST(ClockTextTest, LongTimeWithoutTheZone) {
+    const QTime evening(20, 15, 5);
+    const std::pair<const char*, const char*> texts[] = {
+        {"en_US", "8:15:05 PM"},
+        {"de_DE", "20:15:05"},
+        {"nds_DE", "Klock 20.15:05"},
+        {"nn_NO", "kl. 20:15:05"},
+        {"bg_BG", "20:15:05 \u0447."},
+        {"eu_ES", "20:15:05"},
+        {"be_BY", "20:15:05"},
+        {"yue_HK", "\u4e0b\u53488:15:05"},
+        {"my_MM", "\u1042\u1040:\u1041\u1045:\u1040\u1045"},
+    };
+    for (const auto& [name, text] : texts)
+        EXPECT_EQ(ui::ClockText(QLocale(QString::fromLatin1(name)), evening),
+                  QString::fromUtf8(text))
+            << name;
+
+    // Whatever the zone is called here, no locale shows it.
+    const QString zone = QLocale::c().toString(evening, "t");
+    ASSERT_FALSE(zone.isEmpty());
+    for (const QLocale& locale : QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
+                                                          QLocale::AnyTerritory)) {
+        const QString text = ui::ClockText(locale, evening);
+        EXPECT_FALSE(text.contains(zone)) << locale.name().toStdString();
+        EXPECT_EQ(text, text.trimmed()) << locale.name().toStdString();
+    }
+}
+
+// Every locale's clock text fits the clock label, which keeps clear of its neighbours.
+TEST_F(WindowTest, ClockLabelHoldsEveryLocalesTime) {
+    ShowActive();
+    QLabel* clock = form->Label10;
+    QWidget* panel = clock->parentWidget();
+    EXPECT_TRUE(panel->contentsRect().contains(clock->geometry()));
+    for (QObject* child : panel->children()) {
+        auto* sibling = qobject_cast<QWidget*>(child);
+        if (sibling != nullptr && sibling != clock && sibling->isVisible()) {
+            EXPECT_FALSE(sibling->geometry().intersects(clock->geometry()))
+                << sibling->objectName().toStdString();
+        }
+    }
+    const QFontMetrics metrics(clock->font());
+    const QRect room = clock->contentsRect();
+    for (const QLocale& locale : QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript,
+                                                          QLocale::AnyTerritory)) {
+        for (int hour : {0, 10, 12, 22, 23}) {
+            const QString text = ui::ClockText(locale, QTime(hour, 58, 58));
+            const QRect needed =
+                metrics.boundingRect(room, Qt::TextWordWrap | clock->alignment(), text);
+            EXPECT_TRUE(room.contains(needed))
+                << locale.name().toStdString() << " " << text.toStdString() << " needs "
+                << needed.width() << "x" << needed.height();
+        }
+    }
 }

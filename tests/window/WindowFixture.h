@@ -153,6 +153,12 @@ protected:
         ASSERT_TRUE(control->hasFocus() || control->isAncestorOf(QApplication::focusWidget()));
     }
 
+    // The name of the control with the keyboard focus.
+    static std::string Focused() {
+        QWidget* focused = QApplication::focusWidget();
+        return focused != nullptr ? focused->objectName().toStdString() : "(none)";
+    }
+
     bool Running() const {
         return !form->Button3->isEnabled() && !form->Button4->isEnabled() &&
                !form->Button2->isEnabled() && form->Button1->isEnabled();
