@@ -6,6 +6,7 @@ packages=(
     xvfb xauth xdotool imagemagick fonts-dejavu-core
     nginx tinyproxy vsftpd python3-pyftpdlib lftp curl wget hyperfine time
     clang libclang-rt-14-dev
+    lintian appstream desktop-file-utils help2man dpkg-dev librsvg2-bin file
 )
 missing=()
 for p in "${packages[@]}"; do
