@@ -288,7 +288,11 @@ void TForm1::StartGetByUser(const std::string& userId) {
 }
 
 void TForm1::CancelTransfers() {
-    engine_->CancelTransfers();
+    // The watchdog aborts an HTTP transfer only; closing the window ends everything.
+    if (closing_)
+        engine_->CancelTransfers();
+    else
+        engine_->NMHTTP1.Cancel();
 }
 
 void TForm1::BitBtn3Click() {

@@ -170,6 +170,7 @@ void TNMFTP::CheckLoginReply() {
 }
 
 void TNMFTP::Connect() {
+    abandoned_ = false;
     ResetCancel();
     if (Connected())
         return;
@@ -210,6 +211,18 @@ void TNMFTP::Disconnect() {
     ResetCancel();
     if (!Connected())
         return;
+    if (abandoned_) {
+        ReportStatus(1, "QUIT");
+        directoryList_.reset();
+        Vendor = VendorAuto;
+        try {
+            Writeln("QUIT");
+        } catch (...) {
+            // Leaving either way.
+        }
+        TPowersock::Disconnect();
+        return;
+    }
     ReportStatus(1, "QUIT");
     directoryList_.reset();
     Vendor = VendorAuto;
@@ -228,6 +241,12 @@ void TNMFTP::Disconnect() {
 void TNMFTP::Cancel() {
     if (dataConnection_)
         dataConnection_->RequestCancel();
+}
+
+void TNMFTP::Abandon() {
+    abandoned_ = true;
+    Cancel();
+    RequestCancel();
 }
 
 void TNMFTP::ExecuteCommand(const std::string& Command) {

@@ -84,6 +84,10 @@ public:
     std::string Transaction(const std::string& Command) override;
     // Ends the wait of the data connection, if a transfer runs; nothing else.
     void Cancel() override;
+    // Ends every wait of the session at once, the control connection's too, and makes the next
+    // Disconnect close without waiting for the server's goodbye: the program is ending, and a
+    // server that has gone silent must not hold it. The next Connect starts afresh.
+    void Abandon();
 
     // Sends Command, reads its reply and judges it: 400 to 599 is a failure.
     void ExecuteCommand(const std::string& Command);
@@ -133,5 +137,6 @@ private:
     bool watching_ = false;
     bool stalled_ = false;
     bool serverAbort_ = false;
+    bool abandoned_ = false;
     std::string serverAbortLine_;
 };

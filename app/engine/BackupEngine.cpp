@@ -36,7 +36,7 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
 
 void TBackupEngine::CancelTransfers() {
     NMHTTP1.Cancel();
-    NMFTP1.Cancel();
+    NMFTP1.Abandon();
 }
 
 std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery query,

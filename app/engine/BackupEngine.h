@@ -58,7 +58,8 @@ public:
     bool WatchdogTick();
     // True while a page fetch or a file download is waiting on the network.
     bool TransferWatched() const { return DownloadActive || pageFetchActive_; }
-    // Ends every transfer in progress, HTTP and FTP alike (closing the window, Ctrl+C).
+    // Ends every transfer in progress and every wait of the FTP session, which then closes
+    // without waiting for the server's goodbye (closing the window, Ctrl+C).
     void CancelTransfers();
 
     // "http://www." + site word + ".com/cgi-bin/gallery.cgi?f=" (or "?m=") + id.

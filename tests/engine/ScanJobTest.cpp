@@ -1,6 +1,7 @@
 #include "EngineFixture.h"
 
 #include "platform/HostLookup.h"
+#include "tests/support/FtpScript.h"
 #include "tests/support/Peers.h"
 
 #include <fstream>
@@ -130,4 +131,62 @@ TEST_F(ScanJobTest, RefusedNumbersAndAMissingSet) {
                                              "Set does not exist, download stopped."}));
     EXPECT_EQ(statuses.back(), ". . . done getting files");
     EXPECT_FALSE(Engine().NMFTP1.Connected());
+}
+
+namespace {
+
+std::string ListingLine(const std::string& name, size_t size) {
+    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Dec 08 14:08 " + name +
+           "\r\n";
+}
+
+} // namespace
+
+// Names from a listing that would land outside the set's directory are not fetched; a transfer
+// that the server aborts, or whose data connection goes silent, fails that file alone and
+// leaves nothing under its name; the job goes on to its end.
+TEST_F(EngineTest, HostileListingNamesAndFailedTransfersFailOneFileEach) {
+    using namespace ftpscript;
+    const std::string listing = ListingLine("..", 4) + ListingLine("../up.pdf", 4) +
+                                ListingLine("/etc/x.pdf", 4) + ListingLine("good.pdf", 4) +
+                                ListingLine("broken.pdf", 9) + ListingLine("after.pdf", 5) +
+                                ListingLine("silent.pdf", 9);
+    ScriptedServer server(Join({
+        Login(),
+        Answer("250 Directory successfully changed.\r\n"),
+        Answer("215 UNIX Type: L8\r\n"),
+        Port(),
+        Transfer("150 Here comes the directory listing.\r\n", listing),
+        Port(),
+        Transfer("150 Opening BINARY mode data connection for good.pdf (4 bytes).\r\n", "GOOD"),
+        Port(),
+        Transfer("150 Opening BINARY mode data connection for broken.pdf (9 bytes).\r\n", "brok",
+                 "426 Failure writing network stream.\r\n"),
+        Port(),
+        Transfer("150 Opening BINARY mode data connection for after.pdf (5 bytes).\r\n", "AFTER"),
+        Port(),
+        {ScriptedServer::ExpectLine(),
+         ScriptedServer::Send("150 Opening BINARY mode data connection for silent.pdf (9 "
+                              "bytes).\r\n"),
+         ScriptedServer::OpenData(), ScriptedServer::SendData("sil"), ScriptedServer::Stall(1500)},
+        Quit(),
+    }));
+    TBackupEngine& engine = Engine();
+    engine.InstructionsFtpHost = "127.0.0.1";
+    engine.NMFTP1.Port = server.Port();
+    engine.NMFTP1.DataTimeOut = 400;
+    host.setNumber = "8436";
+
+    ASSERT_TRUE(host.RunScanJob());
+    EXPECT_EQ(LogCount("** Skipping file .."), 1u);
+    EXPECT_EQ(LogCount("** Skipping file ../up.pdf"), 1u);
+    EXPECT_EQ(LogCount("** Skipping file /etc/x.pdf"), 1u);
+    EXPECT_EQ(LogCount("error ftping file"), 2u);
+    EXPECT_EQ(OnDisk(), (fixture::Mirror{
+                            {"scans/08000/8436/good.pdf", fixture::ContentHash("GOOD")},
+                            {"scans/08000/8436/after.pdf", fixture::ContentHash("AFTER")},
+                        }));
+    EXPECT_EQ(Strays(OnDisk()), std::vector<std::string>{});
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"backup"});
 }

@@ -2,58 +2,13 @@
 
 #include "SessionTestSupport.h"
 #include "net/NMFTP.h"
-#include "tests/support/ScriptedServer.h"
+#include "tests/support/FtpScript.h"
 
 #include <QTemporaryDir>
 #include <fstream>
 #include <initializer_list>
 #include <regex>
 #include <sstream>
-
-// Script pieces of an FTP server, in the words vsftpd uses.
-namespace ftpscript {
-
-using Server = ScriptedServer;
-using Script = Server::Script;
-
-inline Script Join(std::initializer_list<Script> parts) {
-    Script script;
-    for (const Script& part : parts)
-        script.insert(script.end(), part.begin(), part.end());
-    return script;
-}
-
-// Reads a command and answers it with reply (whole lines, line ends included).
-inline Script Answer(const std::string& reply) {
-    return {Server::ExpectLine(), Server::Send(reply)};
-}
-
-inline Script Greeting() {
-    return {Server::Send("220-Vantrel test server\r\n220 Ready.\r\n")};
-}
-
-// USER, PASS and TYPE I as an anonymous login goes.
-inline Script Login() {
-    return Join({Greeting(), Answer("331 Please specify the password.\r\n"),
-                 Answer("230 Login successful.\r\n"), Answer("200 Switching to Binary mode.\r\n")});
-}
-
-inline Script Quit() {
-    return Join({Answer("221 Goodbye.\r\n"), {Server::Close()}});
-}
-
-inline Script Port(const std::string& reply = "200 PORT command successful.\r\n") {
-    return {Server::ExpectPort(), Server::Send(reply)};
-}
-
-// A RETR or LIST answered with preliminary, then the data sent and closed, then closing.
-inline Script Transfer(const std::string& preliminary, const std::string& data,
-                       const std::string& closing = "226 Transfer complete.\r\n") {
-    return {Server::ExpectLine(),   Server::Send(preliminary), Server::OpenData(),
-            Server::SendData(data), Server::CloseData(),       Server::Send(closing)};
-}
-
-} // namespace ftpscript
 
 // The client as the program sets it up (anonymous login, status level 1) against one scripted
 // server.

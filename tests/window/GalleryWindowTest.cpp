@@ -1,4 +1,5 @@
 #include "WindowFixture.h"
+#include "tests/support/FtpScript.h"
 #include "tests/support/GalleryMirror.h"
 #include "tests/support/GalleryModel.h"
 #include "tests/support/GallerySite.h"
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 
 // The real engine behind the real window: Ctrl+I backs up a folder of the fixture site, reached
 // through the proxy, and the window ends idle with the crawl's lines last in its log.
@@ -36,4 +38,47 @@ TEST_F(WindowTest, CtrlIBacksUpAFolderThroughTheWindow) {
               "http://www.vantrelpix.com/cgi-bin/gallery.cgi?f=" + folder.Id());
     EXPECT_EQ(lines.last().toStdString(), folder.SitePath() + folder.Pictures().back().name);
     EXPECT_TRUE(ShownErrors().empty());
+}
+
+// Closing the window while a scan arrives ends the transfer at once, even from a server that
+// goes silent: no partial file is kept and no error box comes up.
+TEST_F(WindowTest, ClosingDuringAScanDownloadEndsItAndKeepsNoPartialFile) {
+    using namespace ftpscript;
+    ScriptedServer server(Join({
+        Login(),
+        Answer("250 Directory successfully changed.\r\n"),
+        Answer("215 UNIX Type: L8\r\n"),
+        Port(),
+        Transfer("150 Here comes the directory listing.\r\n",
+                 "-rw-r--r--    1 ftp      ftp      900000 Dec 08 14:08 8436_1.pdf\r\n"),
+        Port(),
+        {ScriptedServer::ExpectLine(),
+         ScriptedServer::Send("150 Opening BINARY mode data connection for 8436_1.pdf (900000 "
+                              "bytes).\r\n"),
+         ScriptedServer::OpenData(), ScriptedServer::SendData(std::string(5000, 'x')),
+         ScriptedServer::Stall(-1)},
+    }));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    form->UseEngine(std::make_unique<TBackupEngine>(*form));
+    ShowActive();
+    form->Engine().InstructionsFtpHost = "127.0.0.1";
+    form->Engine().NMFTP1.Port = server.Port();
+    form->Edit1->setText(dir.path() + "/");
+    bool closedDuringTransfer = false;
+    form->Engine().NMFTP1.OnStatus = [&](TComponent*, const std::string& status) {
+        if (status.rfind("150 Opening", 0) == 0 && !closedDuringTransfer) {
+            closedDuringTransfer = true;
+            QTimer::singleShot(200, form.get(), [this] { form->close(); });
+        }
+    };
+    Focus(form->Button2);
+    Press(Qt::Key_N);
+
+    EXPECT_TRUE(closedDuringTransfer);
+    EXPECT_FALSE(form->JobRunning());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_EQ(fixture::HashTree(dir.path().toStdString()), fixture::Mirror{});
+    EXPECT_EQ(fixture::StrayFiles(dir.path().toStdString(), {}), std::vector<std::string>{});
 }
