@@ -14,18 +14,18 @@
 #include <vector>
 
 namespace platform {
-namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < a.size(); ++i)
         if (lower(a[i]) != lower(b[i]))
             return false;
-    }
     return true;
 }
+
+namespace {
 
 std::string_view TrimBlanks(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -82,7 +82,8 @@ std::vector<ProfileLine> ParseLines(std::string_view content) {
 std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<ProfileLine>& lines,
                                                      std::string_view section) {
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != ProfileLine::Kind::Header || !SameName(lines[i].name, section))
+        if (lines[i].kind != ProfileLine::Kind::Header ||
+            !SameTextIgnoringCase(lines[i].name, section))
             continue;
         size_t last = i + 1;
         while (last < lines.size() && lines[last].kind != ProfileLine::Kind::Header)
@@ -95,7 +96,7 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<ProfileLi
 std::optional<size_t> FindKey(const std::vector<ProfileLine>& lines,
                               std::pair<size_t, size_t> section, std::string_view key) {
     for (size_t i = section.first; i < section.second; ++i)
-        if (lines[i].kind == ProfileLine::Kind::Key && SameName(lines[i].name, key))
+        if (lines[i].kind == ProfileLine::Kind::Key && SameTextIgnoringCase(lines[i].name, key))
             return i;
     return std::nullopt;
 }

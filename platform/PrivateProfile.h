@@ -2,11 +2,16 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // The INI file calls the settings storage is written against. Section and key names match
 // without regard to letter case; a file is "[section]" header lines, each followed by
 // "key=value" lines. Every call goes to the file at once: there is no cache.
 namespace platform {
+
+// Two names alike but for the case of their ASCII letters, as the settings file compares its
+// section and key names.
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
 
 // The longest value a read returns, as with the system's 2048-byte result buffer.
 constexpr std::size_t kProfileValueLimit = 2047;

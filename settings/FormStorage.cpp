@@ -1,6 +1,7 @@
 #include "settings/FormStorage.h"
 
 #include "platform/Exceptions.h"
+#include "platform/PrivateProfile.h"
 #include "settings/IniFile.h"
 #include "settings/WindowPlacement.h"
 #include "ui/Guard.h"
@@ -16,17 +17,6 @@
 #include <utility>
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // Without the control characters and blanks (codes 0 to 32) at either end.
 std::string TrimControls(std::string_view text) {
@@ -122,9 +112,9 @@ struct TFormStorage::Property {
             meta.write(control, ui::TextFromBytes(text));
             break;
         case Kind::Boolean:
-            if (SameText(text, "False"))
+            if (platform::SameTextIgnoringCase(text, "False"))
                 meta.write(control, false);
-            else if (SameText(text, "True"))
+            else if (platform::SameTextIgnoringCase(text, "True"))
                 meta.write(control, true);
             break;
         case Kind::Integer:
@@ -153,12 +143,12 @@ bool TFormStorage::FindProperty(const std::string& entry, Property& found) const
         return false;
 
     for (QObject* child : owner_.findChildren<QObject*>()) {
-        if (!SameText(child->objectName().toStdString(), controlName))
+        if (!platform::SameTextIgnoringCase(child->objectName().toStdString(), controlName))
             continue;
         const QMetaObject* meta = child->metaObject();
         for (int i = 0; i < meta->propertyCount(); ++i) {
             const std::string name = meta->property(i).name();
-            if (!SameText(name, propertyName))
+            if (!platform::SameTextIgnoringCase(name, propertyName))
                 continue;
             // The most derived declaration, whose setter the control means to be used.
             found.meta = meta->property(meta->indexOfProperty(name.c_str()));
