@@ -100,8 +100,12 @@ protected:
     TJobHost& Host;
 
 private:
-    // One walk of a listing page, pages still open above it first.
+    // True while the walk of the listing page at url is open.
     bool PageOpen(const std::string& url) const;
+    struct PageWalk;
+    class WalkStack;
+    bool OpenWalk(WalkStack& walks, const std::string& Dir, const std::string& PageName,
+                  const std::string& url);
 
     // Stores one file over the open FTP session; true when it arrived whole.
     bool FetchOverFtp(const std::string& Name, const std::string& tempFile);
@@ -114,4 +118,5 @@ private:
     // would walk it again and again.
     std::vector<std::string> openPages_;
     friend class OpenPageScope;
+    friend class WalkStack;
 };

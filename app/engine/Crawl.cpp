@@ -6,7 +6,9 @@
 #include "app/engine/TakeLine.h"
 #include "app/engine/TextFile.h"
 
+#include <memory>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -44,94 +46,157 @@ private:
 
 } // namespace
 
-void TBackupEngine::CrawlFolder(const std::string& Dir, const std::string& PageName) {
-    Host.Status("Finding directories . . .");
-    TransientFile pageFile(Dir + PageName + ".html");
-    PageLines lines(ReadFirstLine(Dir + PageName + ".html"));
+// The walk of one listing page: its file (deleted when the walk ends), its lines, the sub-path
+// of the last sub-folder found on it, and what is left to do once a page it led to is walked.
+struct TBackupEngine::PageWalk {
+    PageWalk(const std::string& dir, const std::string& pageName)
+        : pageFile(dir + pageName + ".html"), lines(ReadFirstLine(dir + pageName + ".html")) {}
 
-    // The first gallery line; "Client Error" lines before it mean the folder does not exist.
+    TransientFile pageFile;
+    PageLines lines;
     std::string Line;
+    std::string SubPath;
+    bool pictureListDone = false;
+    // A sub-folder or next page of this page was walked: LastFolderName takes this page's
+    // SubPath before the next line is examined.
+    bool returningFromLink = false;
+};
+
+// The walks still open, innermost last. They live on the heap rather than on the call stack,
+// so that a member whose listing runs to thousands of next pages, each walked inside the one
+// before, needs no deeper stack than one page; whatever way the crawl ends, every open walk is
+// closed from the inside out and its page file deleted.
+class TBackupEngine::WalkStack {
+public:
+    explicit WalkStack(TBackupEngine& engine) : engine_(engine) {}
+    ~WalkStack() {
+        while (!walks_.empty())
+            Pop();
+    }
+    WalkStack(const WalkStack&) = delete;
+    WalkStack& operator=(const WalkStack&) = delete;
+
+    bool Empty() const { return walks_.empty(); }
+    PageWalk& Top() { return *walks_.back(); }
+    void Push(std::unique_ptr<PageWalk> walk, const std::string& url) {
+        engine_.openPages_.push_back(url);
+        walks_.push_back(std::move(walk));
+    }
+    void Pop() {
+        walks_.pop_back();
+        engine_.openPages_.pop_back();
+    }
+
+private:
+    TBackupEngine& engine_;
+    std::vector<std::unique_ptr<PageWalk>> walks_;
+};
+
+// Opens the walk of a fetched page and finds its first gallery line; false (and nothing left
+// open) when the page has none.
+bool TBackupEngine::OpenWalk(WalkStack& walks, const std::string& Dir, const std::string& PageName,
+                             const std::string& url) {
+    Host.Status("Finding directories . . .");
+    walks.Push(std::make_unique<PageWalk>(Dir, PageName), url);
+    PageWalk& walk = walks.Top();
+
+    // "Client Error" lines before the first gallery line mean the folder does not exist.
     bool ErrorSeen = false;
     bool found = false;
-    while (lines.Next(Line)) {
-        if (Contains(Line, "Client Error")) {
+    while (walk.lines.Next(walk.Line)) {
+        if (Contains(walk.Line, "Client Error")) {
             Host.Log("** ERROR - i can't find this folder ID.  Please check the folder ID.");
             ErrorSeen = true;
         }
-        if (Contains(Line, "/cgi-bin/gallery.cgi?") || EndMarker(Line)) {
+        if (Contains(walk.Line, "/cgi-bin/gallery.cgi?") || EndMarker(walk.Line)) {
             found = true;
             break;
         }
     }
-    if (ErrorSeen)
-        return;
-    if (!found || EndMarker(Line)) {
+    if (!ErrorSeen && (!found || EndMarker(walk.Line)))
         Host.Log("** ERROR - i can't find this user directory.  Please check the USER ID.");
-        return;
+    if (ErrorSeen || !found || EndMarker(walk.Line)) {
+        walks.Pop();
+        return false;
     }
+    return true;
+}
 
-    std::string SubPath;
-    bool pictureListDone = false;
-    for (;;) {
-        if (Host.Cancelled()) {
-            Host.Log("Cancel button pressed, download stopped.");
-            return;
-        }
-        Host.ProcessMessages();
+void TBackupEngine::CrawlFolder(const std::string& Dir, const std::string& PageName) {
+    WalkStack walks(*this);
+    // The page's own URL is already marked open by whoever fetched it.
+    if (!OpenWalk(walks, Dir, PageName, std::string()))
+        return;
 
-        if (Contains(Line, "\">Up</A></CODE></TD></TD>")) {
-            // The link to the parent folder.
-        } else if (Contains(Line, "/cgi-bin/gallery.cgi?f=") && !Contains(Line, "Upload") &&
-                   !Contains(Line, "&n=")) {
-            std::string FolderRef = Line;
-            Delete(FolderRef, 1, Pos("/cgi-bin/", Line));
-            FolderRef = KeepBefore(FolderRef, "\"><");
-            const std::string Thumb =
-                KeepBefore(KeepBefore(DropThrough(Line, "SRC="), "><"), "/thumb/");
-            SubPath = ReplaceAll(Thumb, "/", "\\");
-            const std::string FolderID = DropThrough(FolderRef, "=");
-            const std::string url = SiteUrl("/" + FolderRef);
-            // A folder that lists one of the folders being walked above it would be walked
-            // again inside itself, without end.
-            if (!PageOpen(url)) {
-                Host.Log(url);
-                if (SubPath.empty() && !LastFolderName.empty())
-                    SubPath = LastFolderName;
-                const std::string pageRel = SubPath + "\\" + FolderID + ".html";
-                if (SafePlace(SubPath, FolderID + ".html")) {
-                    MakeLocalDirs(Host.Destination(), SubPath);
+    while (!walks.Empty()) {
+        PageWalk& walk = walks.Top();
+        if (walk.returningFromLink) {
+            walk.returningFromLink = false;
+            LastFolderName = walk.SubPath;
+        } else {
+            if (Host.Cancelled()) {
+                Host.Log("Cancel button pressed, download stopped.");
+                walks.Pop();
+                continue;
+            }
+            Host.ProcessMessages();
+            std::string& Line = walk.Line;
+            std::string& SubPath = walk.SubPath;
+
+            if (Contains(Line, "\">Up</A></CODE></TD></TD>")) {
+                // The link to the parent folder.
+            } else if (Contains(Line, "/cgi-bin/gallery.cgi?f=") && !Contains(Line, "Upload") &&
+                       !Contains(Line, "&n=")) {
+                std::string FolderRef = Line;
+                Delete(FolderRef, 1, Pos("/cgi-bin/", Line));
+                FolderRef = KeepBefore(FolderRef, "\"><");
+                const std::string Thumb =
+                    KeepBefore(KeepBefore(DropThrough(Line, "SRC="), "><"), "/thumb/");
+                SubPath = ReplaceAll(Thumb, "/", "\\");
+                const std::string FolderID = DropThrough(FolderRef, "=");
+                const std::string url = SiteUrl("/" + FolderRef);
+                // A folder that lists one of the folders being walked above it would be walked
+                // again inside itself, without end.
+                if (!PageOpen(url)) {
+                    Host.Log(url);
+                    if (SubPath.empty() && !LastFolderName.empty())
+                        SubPath = LastFolderName;
                     // A folder whose page does not come is skipped alone; its siblings further
                     // down this page are still backed up.
-                    if (FetchPage(url, Host.Destination() + pageRel)) {
-                        OpenPageScope open(*this, url);
-                        CrawlFolder(Host.Destination() + SubPath + "\\", FolderID);
-                        LastFolderName = SubPath;
+                    if (SafePlace(SubPath, FolderID + ".html")) {
+                        MakeLocalDirs(Host.Destination(), SubPath);
+                        const std::string dir = Host.Destination() + SubPath + "\\";
+                        if (FetchPage(url, dir + FolderID + ".html")) {
+                            walk.returningFromLink = true;
+                            OpenWalk(walks, dir, FolderID, url);
+                            continue;
+                        }
                     }
                 }
+            } else if (Contains(Line, "/cgi-bin/gallery.cgi?i=") || Contains(Line, "_thumb.")) {
+                const std::string Thumb =
+                    KeepThroughSlashOf(KeepBefore(DropThrough(Line, "SRC="), "><"), "/thumb/");
+                ScanImagePage(Thumb);
+                walk.pictureListDone = true;
+            } else if (Contains(Line, "Next</B></A>")) {
+                Line = DropThroughPlusOne(Line, "<A HREF=\"");
+                const std::string NextRef = KeepBefore(Line, "\">");
+                const std::string PageNo = KeepBefore(DropThroughPlusOne(Line, "&n"), "\"");
+                const std::string url = SiteUrl("/" + NextRef);
+                const std::string dir = Host.Destination() + SubPath + "\\";
+                if (PageOpen(url) || !SafePlace(SubPath, "temp" + PageNo + ".html") ||
+                    !FetchPage(url, dir + "temp" + PageNo + ".html")) {
+                    walks.Pop();
+                    continue;
+                }
+                walk.returningFromLink = true;
+                OpenWalk(walks, dir, "temp" + PageNo, url);
+                continue;
             }
-        } else if (Contains(Line, "/cgi-bin/gallery.cgi?i=") || Contains(Line, "_thumb.")) {
-            const std::string Thumb =
-                KeepThroughSlashOf(KeepBefore(DropThrough(Line, "SRC="), "><"), "/thumb/");
-            ScanImagePage(Thumb);
-            pictureListDone = true;
-        } else if (Contains(Line, "Next</B></A>")) {
-            Line = DropThroughPlusOne(Line, "<A HREF=\"");
-            const std::string NextRef = KeepBefore(Line, "\">");
-            const std::string PageNo = KeepBefore(DropThroughPlusOne(Line, "&n"), "\"");
-            const std::string url = SiteUrl("/" + NextRef);
-            const std::string pageRel = SubPath + "\\temp" + PageNo + ".html";
-            if (PageOpen(url) || !SafePlace(SubPath, "temp" + PageNo + ".html"))
-                return;
-            if (!FetchPage(url, Host.Destination() + pageRel))
-                return;
-            {
-                OpenPageScope open(*this, url);
-                CrawlFolder(Host.Destination() + SubPath + "\\", "temp" + PageNo);
-            }
-            LastFolderName = SubPath;
         }
 
-        if (!lines.Next(Line) || EndMarker(Line) || pictureListDone)
-            return;
+        // The walk of a page ends at its end marker, or with the line after its picture list.
+        if (!walk.lines.Next(walk.Line) || EndMarker(walk.Line) || walk.pictureListDone)
+            walks.Pop();
     }
 }
