@@ -6,9 +6,10 @@
 # seeded with the site as the proxy, the demo folder ID 77154 and a destination in the user's
 # home ($HOME/VantrelBackup-demo/). The user's own settings file is never read or written.
 #
-# As root, the demo runs in a private network and mount namespace in which /etc/hosts points the
-# program's fixed FTP host at 127.0.0.1, where vsftpd serves a demo instructions archive for set
-# 8436; without those rights it shows the gallery job only.
+# Where namespaces may be made (as root, or as a user through a user namespace), the demo runs in
+# a private network and mount namespace in which /etc/hosts points the program's fixed FTP host
+# at 127.0.0.1, where an FTP server serves a demo instructions archive for set 8436; elsewhere it
+# shows the gallery job only.
 #
 # With a display the window waits for the user ("Get by ID"); the servers stop when it closes.
 # Without one, everything runs under Xvfb: the demo presses Ctrl+I (and Ctrl+N), waits for the
@@ -32,27 +33,40 @@ scan_names=("${set_number}_1.jpg" "${set_number}_2.jpg" "${set_number}_3.jpg")
 destination="${HOME:?demo: HOME is not set}/VantrelBackup-demo/"
 gallery_shot="$root/vantrel-window.png"
 scans_shot="$root/vantrel-window-scans.png"
+failed_shot="$root/vantrel-window-failed.png"
 
-# Enters the namespace when it can be made (root, unshare, ip and vsftpd present, and a display,
-# if any, reachable from inside), else goes on with the gallery job alone. unshare without
-# --fork becomes this script itself, so a signal to the demo reaches the cleanup below.
-namespace=(unshare --mount --net --)
-if [ "${1:-}" != --in-namespace ]; then
-    have_tools() { for tool in unshare ip vsftpd; do command -v "$tool" >/dev/null || return 1; done; }
-    if [ "${VANTREL_DEMO_ARCHIVE:-yes}" != no ] && [ "$(id -u)" -eq 0 ] && have_tools &&
-        "${namespace[@]}" sh -c 'ip link set lo up && mount --bind /etc/hosts /etc/hosts &&
-            { [ -z "${DISPLAY:-}" ] || xdotool getdisplaygeometry; }' >/dev/null 2>&1; then
-        exec "${namespace[@]}" bash "$self" --in-namespace
+# The instructions archive needs the program's fixed FTP host to mean 127.0.0.1: a private mount
+# namespace gives it an /etc/hosts of its own and a private network namespace a port 21 of its
+# own, and nothing outside changes. Root makes them directly and serves the archive with vsftpd;
+# an ordinary user makes them inside a user namespace, where vsftpd cannot switch to its user
+# "ftp", and serves it with pyftpdlib. A display, if any, must be reachable from inside. Without
+# all that the gallery job runs alone. unshare without --fork becomes this script itself, so a
+# signal to the demo still reaches the cleanup below.
+have() { for tool in "$@"; do command -v "$tool" >/dev/null || return 1; done; }
+ftp_server=none
+if [ "${1:-}" = --in-namespace ]; then
+    ftp_server=${2:?}
+elif [ "${VANTREL_DEMO_ARCHIVE:-yes}" != no ]; then
+    if [ "$(id -u)" -eq 0 ]; then
+        namespace=(unshare --mount --net --)
+        server=vsftpd
+        have vsftpd || server=""
+    else
+        namespace=(unshare --user --map-root-user --mount --net --)
+        server=pyftpdlib
+        /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || server=""
     fi
-    echo "demo: no private network namespace here (it needs root, unshare, ip and vsftpd);" \
-        "the instructions archive is left out, the gallery job runs alone"
-    archive=no
-else
-    archive=yes
+    if [ -n "$server" ] && have unshare ip && "${namespace[@]}" sh -c 'ip link set lo up &&
+        mount --bind /etc/hosts /etc/hosts && { [ -z "${DISPLAY:-}" ] || xdotool getdisplaygeometry; }' \
+        >/dev/null 2>&1; then
+        exec "${namespace[@]}" bash "$self" --in-namespace "$server"
+    fi
+    echo "demo: no private network namespace here (it needs unshare, ip, ${server:-an FTP server}" \
+        "and the right to make namespaces); the instructions archive is left out"
 fi
 
 work=$(mktemp -d /tmp/vantrel-demo.XXXXXX)
-chmod 755 "$work" # vsftpd's sessions run as user ftp
+chmod 755 "$work" # the FTP sessions of vsftpd run as user ftp
 site_pid="" ftp_pid="" xvfb_pid="" app_pid=""
 stop() {
     [ -n "$1" ] || return 0
@@ -71,6 +85,9 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 fail() {
     echo "demo: $*" >&2
+    if [ -n "${wid:-}" ] && window_shot "$failed_shot" 2>/dev/null; then
+        echo "demo: picture of the window at the failure: $failed_shot" >&2
+    fi
     [ -s "$work/app.log" ] && sed 's/^/  program: /' "$work/app.log" >&2
     exit 1
 }
@@ -85,7 +102,7 @@ wait_for() {
     return 1
 }
 
-if [ "$archive" = yes ]; then
+if [ "$ftp_server" != none ]; then
     ip link set lo up
     { cat /etc/hosts; echo "127.0.0.1 $ftp_host"; } >"$work/hosts"
     mount --bind "$work/hosts" /etc/hosts
@@ -101,7 +118,7 @@ echo "demo: gallery site on 127.0.0.1:$port (folder $folder_id of member pelmark
 # The instructions archive: a few generated scan pages of set 8436 and an index page, which the
 # program skips.
 pages="$work/ftp/pub/brick/$scan_dir"
-if [ "$archive" = yes ]; then
+if [ "$ftp_server" != none ]; then
     mkdir -p "$pages" "$work/empty"
     for page in 1 2 3; do
         name=${scan_names[page - 1]}
@@ -114,7 +131,8 @@ if [ "$archive" = yes ]; then
     done
     echo '<html><body>Set 8436 instructions</body></html>' >"$pages/index.htm"
     chmod -R a+rX "$work/ftp"
-    cat >"$work/vsftpd.conf" <<EOF
+    if [ "$ftp_server" = vsftpd ]; then
+        cat >"$work/vsftpd.conf" <<EOF
 listen=YES
 listen_ipv6=NO
 listen_address=127.0.0.1
@@ -133,16 +151,34 @@ use_localtime=NO
 xferlog_enable=YES
 vsftpd_log_file=$work/vsftpd.log
 EOF
-    vsftpd "$work/vsftpd.conf" >"$work/vsftpd.out" 2>&1 &
+        vsftpd "$work/vsftpd.conf" >"$work/ftp.log" 2>&1 &
+    else
+        # The program logs in as "Anonymous"; pyftpdlib knows only the lower-case name.
+        cat >"$work/ftpd.py" <<'EOF'
+import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+class Handler(FTPHandler):
+    def ftp_USER(self, line):
+        return super().ftp_USER("anonymous" if line.lower() == "anonymous" else line)
+
+Handler.authorizer = DummyAuthorizer()
+Handler.authorizer.add_anonymous(sys.argv[1])
+FTPServer(("127.0.0.1", 21), Handler).serve_forever()
+EOF
+        /usr/bin/python3 "$work/ftpd.py" "$work/ftp" >"$work/ftp.log" 2>&1 &
+    fi
     ftp_pid=$!
-    wait_for 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/21" 2>/dev/null ||
-        fail "vsftpd did not start: $(cat "$work/vsftpd.out")"
-    echo "demo: instructions archive on $ftp_host:21 = 127.0.0.1:21 (set $set_number, ${#scan_names[@]} scans)"
+    wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/21" 2>/dev/null ||
+        fail "$ftp_server did not start: $(cat "$work/ftp.log")"
+    echo "demo: instructions archive on $ftp_host:21 = 127.0.0.1:21 (set $set_number, ${#scan_names[@]} scans, $ftp_server)"
 fi
 
 # Files of an earlier demo run go first, so that this run fetches them again; nothing else in
 # the destination is touched.
-rm -f "$gallery_shot" "$scans_shot"
+rm -f "$gallery_shot" "$scans_shot" "$failed_shot"
 if [ -d "$destination" ]; then
     while read -r _ path; do rm -f "$destination$path"; done <"$work/expected.txt"
     for name in "${scan_names[@]}"; do rm -f "$destination$scan_dir/$name"; done
@@ -190,7 +226,7 @@ report_files() {
     for name in "${scan_names[@]}"; do [ ! -f "$destination$scan_dir/$name" ] || scans=$((scans + 1)); done
     echo "demo: $pictures of the gallery's $(wc -l <"$work/expected.txt") pictures are in" \
         "${destination}gallery/pelmark/"
-    if [ "$archive" = yes ]; then
+    if [ "$ftp_server" != none ]; then
         echo "demo: $scans of the ${#scan_names[@]} scans of set $set_number are in $destination$scan_dir/"
     fi
 }
@@ -198,7 +234,7 @@ report_files() {
 if [ -n "${DISPLAY:-}" ]; then
     start_program
     echo "demo: press \"Get by ID\" (Ctrl+I): folder $folder_id goes to $destination"
-    if [ "$archive" = yes ]; then
+    if [ "$ftp_server" != none ]; then
         echo "demo: then \"Get Inst...\" (Ctrl+N) fetches the instruction scans of set $set_number"
     fi
     echo "demo: close the window to end the demo"
@@ -221,7 +257,7 @@ xdotool windowfocus --sync "$wid" key --clearmodifiers ctrl+i
 wait_for 60 gallery_done || fail "the gallery job did not store every picture within 60 s"
 sleep 1 # the job's last log lines and status
 window_shot "$gallery_shot"
-if [ "$archive" = yes ]; then
+if [ "$ftp_server" != none ]; then
     echo "demo: pressing Ctrl+N (Get Inst..., set $set_number)"
     xdotool windowfocus --sync "$wid" key --clearmodifiers ctrl+n
     wait_for 30 scans_done || fail "the scans did not arrive within 30 s"
@@ -233,6 +269,6 @@ stop "$app_pid"
 app_pid=""
 report_files
 echo "demo: picture of the window after the gallery job: $gallery_shot"
-if [ "$archive" = yes ]; then
+if [ "$ftp_server" != none ]; then
     echo "demo: picture of the window after the scans: $scans_shot"
 fi
