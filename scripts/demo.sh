@@ -2,7 +2,7 @@
 # The README's demo: a real backup job against servers on loopback.
 #
 # Starts the fixture gallery site (build/tests/vantrel-gallery-site) on a free loopback port and
-# runs a copy of the program from a temporary directory, whose settings file next to it is
+# runs a copy of the program from a directory of its own, whose settings file next to it is
 # seeded with the site as the proxy, the demo folder ID 77154 and a destination in the user's
 # home ($HOME/VantrelBackup-demo/). The user's own settings file is never read or written.
 #
@@ -67,7 +67,7 @@ fi
 
 work=$(mktemp -d /tmp/vantrel-demo.XXXXXX)
 chmod 755 "$work" # the FTP sessions of vsftpd run as user ftp
-site_pid="" ftp_pid="" xvfb_pid="" app_pid=""
+site_pid="" ftp_pid="" xvfb_pid="" app_pid="" program_dir=""
 stop() {
     [ -n "$1" ] || return 0
     kill "$1" 2>/dev/null || true
@@ -78,7 +78,7 @@ cleanup() {
     stop "$xvfb_pid"
     stop "$ftp_pid"
     stop "$site_pid"
-    rm -rf "$work"
+    rm -rf "$work" "${program_dir:-}"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -186,9 +186,10 @@ if [ -d "$destination" ]; then
 fi
 
 # A copy of the program in a directory of its own has its settings file beside it: the demo's.
-mkdir -p "$work/program"
-cp "$program" "$work/program/VantrelBackup"
-cat >"$work/program/VantrelBackup.ini" <<EOF
+# It goes beside the build, where programs may run (/tmp may be mounted noexec).
+program_dir=$(mktemp -d "$root/build/demo-program.XXXXXX")
+cp "$program" "$program_dir/VantrelBackup"
+cat >"$program_dir/VantrelBackup.ini" <<EOF
 [TForm1]
 FormVersion=0
 Edit1_Text=$destination
@@ -202,7 +203,7 @@ FormVersion=0
 Edit1_Text=127.0.0.1
 Edit2_Text=$port
 EOF
-chmod 600 "$work/program/VantrelBackup.ini"
+chmod 600 "$program_dir/VantrelBackup.ini"
 echo "demo: settings seeded: destination $destination, folder ID $folder_id, proxy 127.0.0.1:$port"
 
 gallery_done() { (cd "$destination" 2>/dev/null && sha1sum --quiet -c "$work/expected.txt" >/dev/null 2>&1); }
@@ -212,7 +213,7 @@ scans_done() {
     done
 }
 start_program() {
-    (cd "$work" && exec "$work/program/VantrelBackup") >"$work/app.log" 2>&1 &
+    (cd "$work" && exec "$program_dir/VantrelBackup") >"$work/app.log" 2>&1 &
     app_pid=$!
 }
 window_shot() {
