@@ -173,7 +173,8 @@ EOF
     ftp_pid=$!
     wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/21" 2>/dev/null ||
         fail "$ftp_server did not start: $(cat "$work/ftp.log")"
-    echo "demo: instructions archive on $ftp_host:21 = 127.0.0.1:21 (set $set_number, ${#scan_names[@]} scans, $ftp_server)"
+    echo "demo: instructions archive on $ftp_host:21 = 127.0.0.1:21" \
+        "(set $set_number, ${#scan_names[@]} scans, $ftp_server)"
 fi
 
 # Files of an earlier demo run go first, so that this run fetches them again; nothing else in
@@ -206,7 +207,9 @@ EOF
 chmod 600 "$program_dir/VantrelBackup.ini"
 echo "demo: settings seeded: destination $destination, folder ID $folder_id, proxy 127.0.0.1:$port"
 
-gallery_done() { (cd "$destination" 2>/dev/null && sha1sum --quiet -c "$work/expected.txt" >/dev/null 2>&1); }
+gallery_done() {
+    (cd "$destination" 2>/dev/null && sha1sum --quiet -c "$work/expected.txt" >/dev/null 2>&1)
+}
 scans_done() {
     for name in "${scan_names[@]}"; do
         cmp -s "$pages/$name" "$destination$scan_dir/$name" || return 1
@@ -224,11 +227,14 @@ report_files() {
     local pictures=0 scans=0 path name
     while read -r _ path; do [ ! -f "$destination$path" ] || pictures=$((pictures + 1)); done \
         <"$work/expected.txt"
-    for name in "${scan_names[@]}"; do [ ! -f "$destination$scan_dir/$name" ] || scans=$((scans + 1)); done
+    for name in "${scan_names[@]}"; do
+        [ ! -f "$destination$scan_dir/$name" ] || scans=$((scans + 1))
+    done
     echo "demo: $pictures of the gallery's $(wc -l <"$work/expected.txt") pictures are in" \
         "${destination}gallery/pelmark/"
     if [ "$ftp_server" != none ]; then
-        echo "demo: $scans of the ${#scan_names[@]} scans of set $set_number are in $destination$scan_dir/"
+        echo "demo: $scans of the ${#scan_names[@]} scans of set $set_number are in" \
+            "$destination$scan_dir/"
     fi
 }
 
