@@ -243,6 +243,8 @@ if [ -n "${DISPLAY:-}" ]; then
     echo "demo: press \"Get by ID\" (Ctrl+I): folder $folder_id goes to $destination"
     if [ "$ftp_server" != none ]; then
         echo "demo: then \"Get Inst...\" (Ctrl+N) fetches the instruction scans of set $set_number"
+    else
+        echo "demo: \"Get Inst...\" has no demo archive here: it would look for the real host"
     fi
     echo "demo: close the window to end the demo"
     wait "$app_pid" || true
