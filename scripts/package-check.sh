@@ -2,7 +2,8 @@
 # Checks the install and the Debian package of the normal build (build/, or the directory given):
 # a staged install holds every file a desktop program needs and its program answers --version
 # with no display; the desktop entry, the AppStream metainfo and the .deb pass their validators
-# (desktop-file-validate, appstreamcli, lintian with no errors).
+# (desktop-file-validate, appstreamcli, lintian with no errors). First, every shell script parses:
+# the demo behind the README's run command runs in no test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -15,6 +16,12 @@ deb="${package}_${version}_amd64.deb"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package check: $*" >&2; exit 1; }
+
+echo "== bash -n"
+for script in scripts/*.sh bench/*.sh; do
+    bash -n "$script" || fail "$script does not parse"
+done
+echo "the shell scripts parse"
 
 echo "== staged install"
 cmake --install "$build" --prefix "$work/usr" >"$work/install.log"
