@@ -22,8 +22,7 @@ bool Contains(std::string_view text, std::string_view marker) {
 // a page that links back to an earlier one ends the folder instead of going round for ever.
 void TBackupEngine::ScanImagePage(const std::string& firstPath) {
     std::set<std::string> pagesSeen;
-    std::string Path = firstPath;
-    while (!Path.empty() && pagesSeen.insert(Path).second) {
+    for (std::string Path = firstPath; pagesSeen.insert(Path).second;) {
         std::string PageNo;
         if (const int at = Pos("&n=", Path); at > 0)
             PageNo = CopyFrom(Path, at + 3);
@@ -92,6 +91,8 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
             }
         }
         // The page file goes before the next page is fetched.
-        Path = NextRef.empty() ? std::string() : Path + NextRef;
+        if (NextRef.empty())
+            return;
+        Path += NextRef;
     }
 }
