@@ -311,7 +311,9 @@ private:
         if (tally_.refused > 0)
             text += ", " + std::to_string(tally_.refused) + " refused";
         if (tally_.pagesGivenUp > 0)
-            text += ", " + std::to_string(tally_.pagesGivenUp) + " listing pages not fetched";
+            text += ", " + std::to_string(tally_.pagesGivenUp) +
+                    (tally_.pagesGivenUp == 1 ? " listing page" : " listing pages") +
+                    " not fetched";
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, "%.2f s", static_cast<double>(milliseconds) / 1000);
         text += "; " + std::to_string(tally_.bytes) + " bytes (" + HumanBytes(tally_.bytes) +
