@@ -7,6 +7,7 @@
 #include "app/engine/Sites.h"
 #include "platform/EventWait.h"
 #include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
 #include "platform/PrivateProfile.h"
 
 #include <QCoreApplication>
@@ -189,6 +190,9 @@ private:
         if (destination.back() != '/')
             destination.push_back('/');
         host_.destination = destination;
+        // The window's Get by User expects a destination that is there; a scheduled copy into a
+        // new directory should not fail for want of it. A failure shows at the first file.
+        (void)platform::ForceDirectories(destination);
 
         const bool siteB = line_.site ? *line_.site == GallerySite::B : stored.siteB;
         engine.SiteWord = siteB ? sites::kSiteBWord : sites::kSiteAWord;

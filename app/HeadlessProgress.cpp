@@ -52,6 +52,9 @@ void TProgressLine::Status(const std::string& text) {
         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
         file_ = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
         fileClock_.start();
+        uint64_t announced = 0;
+        staleBytes_ = BytesSoFar(announced);
+        counting_ = false;
     } else {
         status_ = text;
     }
@@ -76,7 +79,10 @@ void TProgressLine::Draw() {
     std::string text;
     if (!file_.empty()) {
         uint64_t announced = 0;
-        const uint64_t bytes = BytesSoFar(announced);
+        uint64_t bytes = BytesSoFar(announced);
+        counting_ = counting_ || bytes != staleBytes_;
+        if (!counting_)
+            bytes = announced = 0;
         const double seconds = static_cast<double>(fileClock_.elapsed()) / 1000.0;
         text = ConsoleLines(file_) + "  " + HumanBytes(bytes);
         if (announced >= bytes && announced > 0)
@@ -89,15 +95,18 @@ void TProgressLine::Draw() {
     for (char& c : text)
         if (c == '\n')
             c = ' ';
-    WriteErr("\r" + Fitted(text, TerminalColumns() - 1) + "\x1b[K");
-    shown_ = true;
+    text = Fitted(text, TerminalColumns() - 1);
+    if (text == shown_)
+        return;
+    WriteErr("\r" + text + "\x1b[K");
+    shown_ = text;
 }
 
 void TProgressLine::Clear() {
-    if (!shown_)
+    if (shown_.empty())
         return;
     WriteErr("\r\x1b[K");
-    shown_ = false;
+    shown_.clear();
 }
 
 } // namespace app

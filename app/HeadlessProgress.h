@@ -35,7 +35,11 @@ private:
     std::string file_;   // empty between files
     std::string status_; // the last status that did not start a file
     QElapsedTimer fileClock_;
-    bool shown_ = false;
+    // The clients' counters still hold the previous transfer's numbers when a file starts;
+    // they count for this file once they have moved away from them.
+    uint64_t staleBytes_ = 0;
+    bool counting_ = false;
+    std::string shown_; // the text on the line; empty when none is shown
 };
 
 } // namespace app
