@@ -44,6 +44,8 @@ constexpr const char* kStoppedEarlyLines[] = {
 constexpr const char* kPageGivenUpLine =
     "**Tried 5 times and got errors every time, skipping this folder";
 
+constexpr int kCancelAgainMilliseconds = 100;
+
 void Write(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
@@ -305,7 +307,20 @@ private:
             std::_Exit(128 + signal);
         }
         host_.signal = signal;
-        Engine().CancelTransfers();
+        CancelEverything();
+        // A request or a reply wait that starts while the job unwinds is ended as well.
+        cancelAgain_.setInterval(kCancelAgainMilliseconds);
+        QObject::connect(&cancelAgain_, &QTimer::timeout, [this] { CancelEverything(); });
+        cancelAgain_.start();
+    }
+
+    void CancelEverything() {
+        TBackupEngine& engine = Engine();
+        engine.CancelTransfers();
+        // The window's Cancel leaves the FTP session's own replies alone, so a server that never
+        // answers would hold the job until it closes. Here the wait for a reply ends too.
+        if (engine.NMFTP1.DataConnection() == nullptr)
+            engine.NMFTP1.RequestCancel();
     }
 
     void PrintSummary(qint64 milliseconds) {
@@ -330,6 +345,7 @@ private:
     Tally tally_;
     TProgressLine progress_;
     SignalWatch signals_;
+    QTimer cancelAgain_;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "tests/support/GalleryModel.h"
 #include "tests/support/GalleryScenarios.h"
 #include "tests/support/Peers.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <QThread>
 
@@ -250,6 +251,29 @@ TEST_F(HeadlessTest, ASignalDuringAStalledTransferCancelsAtOnceAndKeepsNoPart) {
         // The job ended there: the picture after the stalled one was never asked for.
         EXPECT_EQ(site->Hits(slow.PicturePath("pic003.jpg")), 0u);
     }
+}
+
+// An FTP archive that takes the connection and never greets: the window's Cancel would leave
+// the job waiting for the reply, Ctrl+C ends that wait too.
+TEST_F(HeadlessTest, ASignalEndsAWaitForAnFtpReply) {
+    ScriptedServer silent({ScriptedServer::Stall(-1)});
+    environment.insert(QStringLiteral("VANTREL_FTP_HOST"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("VANTREL_FTP_PORT"), QString::number(silent.Port()));
+    QProcess process;
+    Start(process, {QStringLiteral("--set"), QStringLiteral("8436"), QStringLiteral("--dest"),
+                    QString::fromStdString(destination)});
+    QElapsedTimer waited;
+    waited.start();
+    while (silent.Connections() == 0 && waited.elapsed() < 20000)
+        QThread::msleep(20);
+    ASSERT_EQ(silent.Connections(), 1u);
+    QThread::msleep(200);
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Result result = Finish(process, 10000);
+    EXPECT_LT(result.milliseconds, 1000);
+    EXPECT_EQ(result.status, 130) << result.out << result.err;
+    EXPECT_EQ(result.err, "VantrelBackup: cancelled by SIGINT\n");
 }
 
 TEST_F(HeadlessTest, TakesItsDefaultsFromTheSettingsFileAndNeverWritesIt) {
