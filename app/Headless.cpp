@@ -296,7 +296,7 @@ private:
         wake.setSingleShot(true);
         wake.setTimerType(Qt::PreciseTimer);
         wake.start(milliseconds);
-        platform::WaitUntil([&] { return host_.signal != 0 || clock.hasExpired(milliseconds); });
+        platform::WaitUntil([&] { return host_.signal != 0 || clock.elapsed() >= milliseconds; });
     }
 
     void OnSignal(int signal) {
