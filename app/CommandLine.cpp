@@ -243,15 +243,18 @@ QString CommandLineHelpText() {
            options +
            QStringLiteral(
                "\n"
-               "Without --dest, --site or --proxy a job takes the destination, the site and the\n"
-               "proxy from the settings the window keeps; the options change them for that run\n"
-               "only and are not stored.\n"
+               "Without --dest, --site, --proxy or --pause a job takes the destination, the site,\n"
+               "the proxy and the pause from the settings the window keeps (the current\n"
+               "directory when no destination is stored); the options change them for that run\n"
+               "only and are not stored. The job's log goes to standard output and ends with a\n"
+               "summary; on a terminal, standard error shows the file in progress.\n"
                "\n"
                "Exit status:\n"
                "  0    the job ran to its end and no file failed\n"
-               "  1    a file failed, or the job stopped early\n"
+               "  1    a file failed, or the job stopped early (the first page did not come, the\n"
+               "       folder, member or set does not exist, a listing page was given up)\n"
                "  2    bad usage, or an error that ended the job\n"
-               "  130  cancelled by Ctrl+C (143 by SIGTERM)\n");
+               "  130  cancelled by Ctrl+C (143 by SIGTERM); a second Ctrl+C ends at once\n");
 }
 
 QString CommandLineVersionText() {

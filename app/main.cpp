@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
+#include "app/Headless.h"
 #include "settings/Form2.h"
 #include "ui/Application.h"
 
@@ -35,8 +36,7 @@ int main(int argc, char* argv[]) {
                           .arg(line.error));
         return 2;
     case app::CommandAction::Job:
-        Print(stderr, QStringLiteral("VantrelBackup: headless jobs are not available yet\n"));
-        return 2;
+        return app::RunHeadless(argc, argv, line);
     case app::CommandAction::Window:
         break;
     }

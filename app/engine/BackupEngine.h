@@ -5,8 +5,17 @@
 #include "net/NMHTTP.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+// How one call of DownloadFile ended, for an observer that counts (the command-line summary).
+enum class TDownloadOutcome {
+    Fetched, // stored whole under its name
+    Present, // already there, so not fetched again
+    Failed,  // the transfer failed or was cancelled; nothing was stored
+    Skipped, // refused before any transfer: an unsafe name, or multimedia turned off
+};
 
 // The gallery jobs and the state they share with the window's timer and Cancel. Runs on the
 // window's thread, inside the click handler that started the job. The routines live one family
@@ -35,8 +44,9 @@ public:
     // "\scans\<bucket>\<set>" for a set number, as the archive files its scans.
     static std::string ScanPath(const std::string& setNumber);
 
-    // Runs Get by ID and Get by User for the IDs listed in "list.txt" in the current directory.
-    void RunBatchList();
+    // Runs Get by ID and Get by User for the IDs listed in "list.txt" in the current directory,
+    // or in the list file named.
+    void RunBatchList(const std::string& listFile = "list.txt");
 
     // Sends the member's login to gallery site A and installs the cookie it returns; true when
     // a cookie was installed.
@@ -76,6 +86,11 @@ public:
     bool DownloadActive = false;
     bool MultimediaDisabled = false;
     std::string SiteWord;
+
+    // Told at the end of every DownloadFile (before the pause) how it went, with the size of
+    // the stored file for Fetched and Present; nothing else depends on it.
+    std::function<void(const std::string& name, TDownloadOutcome outcome, uint64_t bytes)>
+        OnDownloadDone;
 
     // The HTTP client of every web access, set up as the window's design has it; the window
     // hands it the proxy and listens to its statuses.

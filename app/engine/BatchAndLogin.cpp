@@ -7,10 +7,10 @@
 
 #include <QDir>
 
-void TBackupEngine::RunBatchList() {
+void TBackupEngine::RunBatchList(const std::string& listFile) {
     // "list.txt" comes from an editor of this system as often as from anywhere else, so an LF
     // alone ends a line here too; CR LF and CR-only files read as before.
-    TTextFile list("list.txt", /*lfEndsLine=*/true);
+    TTextFile list(listFile, /*lfEndsLine=*/true);
     while (!list.Eof()) {
         const std::string line = list.ReadLine();
         if (const int at = Pos("f=", line); at > 0)

@@ -52,18 +52,27 @@ bool TBackupEngine::FetchOverFtp(const std::string& Name, const std::string& tem
 void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string& URL,
                                  const std::string& Name) {
     StallCounter = 0;
+    const auto done = [&](TDownloadOutcome outcome, int64_t bytes = 0) {
+        if (OnDownloadDone)
+            OnDownloadDone(Name, outcome, bytes > 0 ? static_cast<uint64_t>(bytes) : 0);
+    };
     if (MultimediaName(Name) && MultimediaDisabled) {
         Host.Log("** Multimedia files have been temporarily disabled.");
         Host.Log("** Skipping file " + Name);
+        done(TDownloadOutcome::Skipped);
         return;
     }
-    if (!SafeName(Name))
+    if (!SafeName(Name)) {
+        done(TDownloadOutcome::Skipped);
         return;
+    }
     DownloadScope active(DownloadActive, NMHTTP1);
     const std::string target = LocalDir + Name;
     // A file already there is never fetched again: a second run over a gallery costs nothing.
-    if (platform::FileExists(target))
+    if (platform::FileExists(target)) {
+        done(TDownloadOutcome::Present, platform::FileSize(target));
         return;
+    }
     Host.Status("Downloading " + Name + ". . .");
     (void)platform::ForceDirectories(LocalDir);
 
@@ -89,6 +98,10 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
         Host.Log("** Deleting file " + Name);
         MultimediaDisabled = true;
     }
+    if (stored)
+        done(TDownloadOutcome::Fetched, platform::FileSize(target));
+    else
+        done(TDownloadOutcome::Failed);
 
     if (Host.PauseEnabled()) {
         const int seconds = Host.PauseSeconds();

@@ -1,0 +1,63 @@
+#include "app/HeadlessSettings.h"
+#include "app/HeadlessText.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+// The window's stored fields, read as the window restores them: each case is one settings file
+// and what a job takes from it.
+TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
+    struct Case {
+        const char* file;
+        const char* destination;
+        bool siteB;
+        const char* proxyHost;
+        const char* proxyPort;
+        bool pauseEnabled;
+        int pauseSeconds;
+    };
+    const Case cases[] = {
+        // Nothing stored: the window's own defaults.
+        {"", "", false, "", "", false, 4},
+        {"[TForm1]\nEdit1_Text= \"/srv/copy\" \nRadioButton2_Checked=true\nCheckBox1_Checked=TRUE\n"
+         "SpinEdit1_Value=7\n[TForm2]\nEdit1_Text=proxy.lan\nEdit2_Text=3128\n",
+         "/srv/copy", true, "proxy.lan", "3128", true, 7},
+        // The first site's button cannot be unchecked by itself; a check box keeps its state
+        // for a word it does not know; the pause field keeps to its range, a text that is no
+        // number counting as 0.
+        {"[TForm1]\nRadioButton1_Checked=False\nCheckBox1_Checked=yes\nSpinEdit1_Value=99\n", "",
+         false, "", "", false, 15},
+        {"[TForm1]\nSpinEdit1_Value=four\n", "", false, "", "", false, 1},
+        {"[TForm1]\nSpinEdit1_Value=$A\n", "", false, "", "", false, 10},
+        // A destination stored in Latin-1 is shown, and so used, as the same characters.
+        {"[TForm1]\nEdit1_Text=/srv/B\xe4lle\n", "/srv/B\xc3\xa4lle", false, "", "", false, 4},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string file = dir.filePath(QStringLiteral("VantrelBackup.ini")).toStdString();
+    for (const Case& c : cases) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.file;
+        const app::StoredSettings stored = app::ReadStoredSettings(file);
+        EXPECT_EQ(stored.destination, c.destination) << c.file;
+        EXPECT_EQ(stored.siteB, c.siteB) << c.file;
+        EXPECT_EQ(stored.proxyHost, c.proxyHost) << c.file;
+        EXPECT_EQ(stored.proxyPortText, c.proxyPort) << c.file;
+        EXPECT_EQ(stored.pauseEnabled, c.pauseEnabled) << c.file;
+        EXPECT_EQ(stored.pauseSeconds, c.pauseSeconds) << c.file;
+    }
+}
+
+// What a log message becomes on a terminal: only CR LF breaks the line, and nothing a server
+// sent can move the cursor or change the terminal.
+TEST(HeadlessTextTest, LogMessagesPrintAsTheWindowShowsThem) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Cookie:\r\nID=1", "Cookie:\nID=1"},      {"a\rb\nc\td", "a b c d"},
+        {std::string("nul\0.jpg", 8), "nul?.jpg"}, {"\x1b]0;title\x07x.jpg", "?]0;title?x.jpg"},
+        {"caf\xc3\xa9\xc2\x9b", "caf\xc3\xa9?"},   {"B\xe4lle.jpg", "B\xc3\xa4lle.jpg"},
+    };
+    for (const auto& [message, printed] : cases)
+        EXPECT_EQ(app::ConsoleLines(message), printed) << message;
+}

@@ -1,0 +1,342 @@
+#include "tests/cli/HeadlessFixture.h"
+#include "tests/support/GalleryModel.h"
+#include "tests/support/GalleryScenarios.h"
+#include "tests/support/Peers.h"
+#include "tests/support/ScriptedServer.h"
+
+#include <QThread>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <vector>
+
+// Jobs run from the command line without a window, against the fixture gallery site and a real
+// FTP server: what they store, what they print, their exit status, Ctrl+C and the settings file.
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Every file and directory below root, hidden ones too, relative to it.
+std::vector<std::string> Tree(const std::string& root) {
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        entries.push_back(std::filesystem::relative(entry.path(), root).string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::vector<std::string> PartFiles(const std::string& root) {
+    std::vector<std::string> parts;
+    for (const std::string& entry : Tree(root))
+        if (Contains(entry, ".vantrel-") || Contains(entry, ".part"))
+            parts.push_back(entry);
+    return parts;
+}
+
+} // namespace
+
+TEST_F(HeadlessTest, CopiesAFolderAndASecondRunFetchesNothing) {
+    fixture::GalleryModel model;
+    fixture::Folder& trip =
+        model.AddMember("pelmark").AddFolder("Trip").AddPictures(7, 3000).SetPicturesPerPage(3);
+    trip.AddFolder("Day1").AddPictures(2, 5000, "day");
+    // Names that must not become file names are refused; the job still counts as complete.
+    fixture::AddHostilePictures(trip.AddFolder("Odd"), 700);
+    Serve(model);
+    const fixture::Mirror expected = fixture::ExpectedMirror(model, trip);
+    ASSERT_EQ(expected.size(), 11u);
+
+    const Result first = Run(GalleryOptions("--folder", trip.Id()));
+    EXPECT_EQ(first.status, 0) << first.out << first.err;
+    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(fixture::HashTree(destination), expected);
+    EXPECT_EQ(fixture::StrayFiles(destination, expected), std::vector<std::string>{});
+    // The log as the window shows it, then the summary.
+    EXPECT_EQ(first.out.rfind("**Using Proxy Server " + proxy +
+                                  "\n"
+                                  "http://www.vantrelpix.com/cgi-bin/gallery.cgi?f=" +
+                                  trip.Id() + "\n",
+                              0),
+              0u)
+        << first.out;
+    EXPECT_TRUE(Contains(first.out, "\n/gallery/pelmark/Trip/Day1/day001.jpg\n")) << first.out;
+    // A control character a server sent never reaches the terminal as it is.
+    EXPECT_EQ(first.out.find_first_of(std::string("\0\r\x1b", 3)), std::string::npos);
+    EXPECT_EQ(Summary(first),
+              "Summary: 11 fetched, 0 skipped because present, 0 failed, 5 refused; " +
+                  std::to_string(StoredBytes(expected)) + " bytes");
+
+    // The same folder again, from a list file: everything is there, nothing is fetched.
+    site->ClearLog();
+    const std::string list = Scratch("list.txt");
+    WriteFile(list, "f=" + trip.Id() + "\n");
+    const Result second = Run(GalleryOptions("--list", list));
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
+    EXPECT_EQ(Summary(second),
+              "Summary: 0 fetched, 11 skipped because present, 0 failed, 5 refused; 0 bytes");
+    EXPECT_EQ(PictureRequests(), 0u);
+    EXPECT_EQ(fixture::HashTree(destination), expected);
+}
+
+// A job that ran to its end but did not back up everything, or stopped before it began.
+TEST_F(HeadlessTest, AFailedPictureOrAJobThatStoppedEarlyEndsWithStatusOne) {
+    fixture::GalleryModel model;
+    fixture::Member& member = model.AddMember("pelmark");
+    fixture::Folder& broken = member.AddFolder("Broken").AddPictures(3, 1000);
+    model.SetFault(broken.PicturePath("pic002.jpg"), fixture::Fault::NotFound());
+    fixture::Folder& busy = member.AddFolder("Busy").AddPictures(1, 1000);
+    model.SetFault(busy.ListingPath(), fixture::Fault::RejectAlways());
+    Serve(model);
+
+    struct Case {
+        const char* job;
+        std::string id;
+        const char* logLine;
+        const char* summary;
+    };
+    const Case cases[] = {
+        {"--folder", broken.Id(), "** Deleting file pic002.jpg",
+         "2 fetched, 0 skipped because present, 1 failed; 2000 bytes"},
+        // The site's "Client Error" page for a folder it does not have: nothing to back up.
+        {"--folder", "424242",
+         "** ERROR - i can't find this folder ID.  Please check the folder ID.",
+         "0 fetched, 0 skipped because present, 0 failed; 0 bytes"},
+        {"--user", "nobody",
+         "** ERROR - i can't find this user directory.  Please check the USER ID.",
+         "0 fetched, 0 skipped because present, 0 failed; 0 bytes"},
+        // The first page never came.
+        {"--folder", busy.Id(), "**Tried 5 times and got errors every time, skipping this folder",
+         "0 fetched, 0 skipped because present, 0 failed, 1 listing page not fetched; 0 bytes"},
+    };
+    for (const Case& c : cases) {
+        const Result result = Run(GalleryOptions(c.job, c.id));
+        EXPECT_EQ(result.status, 1) << c.job << " " << c.id << "\n" << result.out << result.err;
+        EXPECT_TRUE(Contains(result.out, std::string("\n") + c.logLine + "\n")) << result.out;
+        EXPECT_EQ(Summary(result), std::string("Summary: ") + c.summary);
+        EXPECT_EQ(result.err, "");
+    }
+    const fixture::Mirror expected = fixture::ExpectedMirror(model, broken);
+    EXPECT_EQ(expected.size(), 2u);
+    EXPECT_EQ(fixture::HashTree(destination), expected);
+    EXPECT_EQ(fixture::StrayFiles(destination, expected), std::vector<std::string>{});
+}
+
+// The scans of a set from a real FTP server, which an environment override puts in place of
+// the archive; then sets that are not there or not valid.
+TEST_F(HeadlessTest, FetchesTheScansOfASetAndStopsOnAMissingOne) {
+    peers::ScratchDir served;
+    const std::string scans = served.MakeDir("root/pub/brick/scans/08000/8436");
+    std::string first(20000, '\0'), second(30011, '\0');
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<char>(i * 7 + i / 251);
+    for (size_t i = 0; i < second.size(); ++i)
+        second[i] = static_cast<char>(i * 13 + 5);
+    WriteFile(scans + "/8436_1.pdf", first);
+    WriteFile(scans + "/8436_2.pdf", second);
+    WriteFile(scans + "/index.htm", "<html></html>\n");
+    for (const char* name : {"8436_1.pdf", "8436_2.pdf", "index.htm"})
+        ::chmod((scans + "/" + name).c_str(), 0644);
+    peers::VsftpdServer ftp(served.Path() + "/root");
+    environment.insert(QStringLiteral("VANTREL_FTP_HOST"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("VANTREL_FTP_PORT"), QString::number(ftp.Port()));
+    const QString dest = QString::fromStdString(destination);
+
+    const Result found =
+        Run({QStringLiteral("--set"), QStringLiteral("8436"), QStringLiteral("--dest"), dest});
+    EXPECT_EQ(found.status, 0) << found.out << found.err << ftp.Log();
+    EXPECT_EQ(Summary(found),
+              "Summary: 2 fetched, 0 skipped because present, 0 failed; 50011 bytes");
+    EXPECT_EQ(ReadFile(destination + "scans/08000/8436/8436_1.pdf"), first);
+    EXPECT_EQ(ReadFile(destination + "scans/08000/8436/8436_2.pdf"), second);
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"9999", "Set does not exist, download stopped."},
+        {"0123", "Please remove the leading 0 from the set number and try again, download "
+                 "stopped."},
+        {"12", "I can't download sets that have less than 3 digits, download stopped."},
+    };
+    for (const auto& [set, line] : refused) {
+        const Result result = Run(
+            {QStringLiteral("--set"), QString::fromLatin1(set), QStringLiteral("--dest"), dest});
+        EXPECT_EQ(result.status, 1) << set << "\n" << result.out << result.err;
+        EXPECT_TRUE(Contains(result.out, std::string(line) + "\n")) << result.out;
+        EXPECT_EQ(Summary(result),
+                  "Summary: 0 fetched, 0 skipped because present, 0 failed; 0 bytes");
+    }
+}
+
+TEST_F(HeadlessTest, BadUsageAndErrorsThatEndTheJobGiveStatusTwo) {
+    WriteFile(settingsFile, "[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=31x8\n");
+    struct Case {
+        QStringList arguments;
+        std::string err;
+    };
+    const std::string missing = Scratch("missing-list.txt");
+    const Case cases[] = {
+        {{"--folder", "77154", "--pause", "99"},
+         "VantrelBackup: Bad pause '99': give whole seconds from 0 to 15.\n"
+         "Try 'VantrelBackup --help' for more information.\n"},
+        {{"--list", QString::fromStdString(missing), "--proxy", "", "--dest",
+          QString::fromStdString(destination)},
+         "VantrelBackup: Cannot open file " + missing + "\n"},
+        // The stored proxy port is no number: the job cannot start as the window would.
+        {{"--folder", "77154", "--dest", QString::fromStdString(destination)},
+         "VantrelBackup: '31x8' is not a valid integer value\n"},
+    };
+    for (const Case& c : cases) {
+        const Result result = Run(c.arguments);
+        EXPECT_EQ(result.status, 2) << c.arguments.join(' ').toStdString() << "\n" << result.out;
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+// Ctrl+C (SIGINT) and SIGTERM while a picture's transfer hangs: the transfer is cancelled as the
+// Cancel button would, nothing of it stays, and the program ends at once with a summary.
+TEST_F(HeadlessTest, ASignalDuringAStalledTransferCancelsAtOnceAndKeepsNoPart) {
+    fixture::GalleryModel model;
+    fixture::Folder& slow = model.AddMember("pelmark").AddFolder("Slow").AddPictures(3, 40000);
+    model.SetFault(slow.PicturePath("pic002.jpg"), fixture::Fault::Stall());
+    Serve(model);
+    const std::string folderDir = destination + "gallery/pelmark/Slow/";
+
+    struct Case {
+        int signal;
+        int status;
+        const char* summary;
+        const char* err;
+    };
+    const Case cases[] = {
+        {SIGINT, 130, "Summary: 1 fetched, 0 skipped because present, 0 failed; 40000 bytes",
+         "VantrelBackup: cancelled by SIGINT\n"},
+        {SIGTERM, 143, "Summary: 0 fetched, 1 skipped because present, 0 failed; 0 bytes",
+         "VantrelBackup: cancelled by SIGTERM\n"},
+    };
+    for (const Case& c : cases) {
+        site->ClearLog();
+        QProcess process;
+        Start(process, GalleryOptions("--folder", slow.Id()));
+        // Mid-transfer: the stalled picture was asked for and its part file is open.
+        QElapsedTimer waited;
+        waited.start();
+        while ((site->Hits(slow.PicturePath("pic002.jpg")) == 0 ||
+                !std::filesystem::exists(folderDir) || PartFiles(folderDir).empty()) &&
+               waited.elapsed() < 20000)
+            QThread::msleep(20);
+        ASSERT_EQ(PartFiles(folderDir).size(), 1u) << process.readAllStandardOutput().toStdString();
+        QThread::msleep(200);
+
+        ::kill(static_cast<pid_t>(process.processId()), c.signal);
+        const Result result = Finish(process, 10000);
+        EXPECT_LT(result.milliseconds, 1000);
+        EXPECT_EQ(result.status, c.status) << result.out << result.err;
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(Summary(result), c.summary);
+        EXPECT_EQ(PartFiles(destination), std::vector<std::string>{});
+        EXPECT_FALSE(std::filesystem::exists(folderDir + "pic002.jpg"));
+        // The job ended there: the picture after the stalled one was never asked for.
+        EXPECT_EQ(site->Hits(slow.PicturePath("pic003.jpg")), 0u);
+    }
+}
+
+// An FTP archive that takes the connection and never greets: the window's Cancel would leave
+// the job waiting for the reply, Ctrl+C ends that wait too.
+TEST_F(HeadlessTest, ASignalEndsAWaitForAnFtpReply) {
+    ScriptedServer silent({ScriptedServer::Stall(-1)});
+    environment.insert(QStringLiteral("VANTREL_FTP_HOST"), QStringLiteral("127.0.0.1"));
+    environment.insert(QStringLiteral("VANTREL_FTP_PORT"), QString::number(silent.Port()));
+    QProcess process;
+    Start(process, {QStringLiteral("--set"), QStringLiteral("8436"), QStringLiteral("--dest"),
+                    QString::fromStdString(destination)});
+    QElapsedTimer waited;
+    waited.start();
+    while (silent.Connections() == 0 && waited.elapsed() < 20000)
+        QThread::msleep(20);
+    ASSERT_EQ(silent.Connections(), 1u);
+    QThread::msleep(200);
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Result result = Finish(process, 10000);
+    EXPECT_LT(result.milliseconds, 1000);
+    EXPECT_EQ(result.status, 130) << result.out << result.err;
+    EXPECT_EQ(result.err, "VantrelBackup: cancelled by SIGINT\n");
+}
+
+TEST_F(HeadlessTest, TakesItsDefaultsFromTheSettingsFileAndNeverWritesIt) {
+    // The two sites have different folders of one ID, so a copy shows which site was asked.
+    fixture::GalleryModel siteA, siteB;
+    fixture::Folder& other =
+        siteA.AddMember("pelmark").AddFolder("Other", "5150").AddPictures(1, 900);
+    fixture::Folder& shots =
+        siteB.AddMember("pelmark").AddFolder("Shots", "5150").AddPictures(2, 2000);
+    Serve(siteA, siteB);
+    const fixture::Mirror expected = fixture::ExpectedMirror(siteB, shots);
+    // Stored as the window's directory chooser gives it: without a trailing separator.
+    const std::string stored = Scratch("stored");
+    const std::string port = std::to_string(site->Port());
+    WriteFile(settingsFile, "[TForm1]\n"
+                            "Edit1_Text=" +
+                                stored +
+                                "\n"
+                                "CheckBox1_Checked=True\n"
+                                "SpinEdit1_Value=1\n"
+                                "RadioButton1_Checked=False\n"
+                                "RadioButton2_Checked=True\n"
+                                "[TForm2]\n"
+                                "Edit1_Text=127.0.0.1\n"
+                                "Edit2_Text=" +
+                                port + "\n");
+    const std::string settings = ReadFile(settingsFile);
+    struct stat before {};
+    ASSERT_EQ(::stat(settingsFile.c_str(), &before), 0);
+    const std::vector<std::string> bin = Tree(Scratch("bin")), home = Tree(Scratch("home")),
+                                   config = Tree(Scratch("config"));
+
+    const Result defaults = Run({QStringLiteral("--folder"), QString::fromStdString(shots.Id())});
+    EXPECT_EQ(defaults.status, 0) << defaults.out << defaults.err;
+    EXPECT_EQ(defaults.out.rfind("**Using Proxy Server 127.0.0.1:" + port + "\n", 0), 0u)
+        << defaults.out;
+    EXPECT_EQ(fixture::HashTree(stored), expected);
+    EXPECT_EQ(fixture::StrayFiles(stored, expected), std::vector<std::string>{});
+    EXPECT_FALSE(site->Requests().empty());
+    for (const fixture::Request& request : site->Requests())
+        EXPECT_EQ(request.site, 'B') << request.url;
+    // The stored pause of one second after each of the two pictures.
+    EXPECT_GE(defaults.milliseconds, 2000);
+
+    // Options take over for this run only: another place, another site, another proxy.
+    fixture::GallerySite otherProxy(siteA, siteB);
+    const Result overridden =
+        Run({QStringLiteral("--folder"), QStringLiteral("5150"), QStringLiteral("--dest"),
+             QString::fromStdString(destination), QStringLiteral("--pause"), QStringLiteral("0"),
+             QStringLiteral("--site"), QStringLiteral("vantrelpix.com"), QStringLiteral("--proxy"),
+             QStringLiteral("127.0.0.1:%1").arg(otherProxy.Port())});
+    EXPECT_EQ(overridden.status, 0) << overridden.out << overridden.err;
+    EXPECT_EQ(fixture::HashTree(destination), fixture::ExpectedMirror(siteA, other));
+    EXPECT_FALSE(otherProxy.Requests().empty());
+    for (const fixture::Request& request : otherProxy.Requests())
+        EXPECT_EQ(request.site, 'A') << request.url;
+
+    EXPECT_EQ(ReadFile(settingsFile), settings);
+    struct stat after {};
+    ASSERT_EQ(::stat(settingsFile.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(Tree(Scratch("bin")), bin);
+    EXPECT_EQ(Tree(Scratch("home")), home);
+    EXPECT_EQ(Tree(Scratch("config")), config);
+}
