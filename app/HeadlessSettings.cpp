@@ -11,24 +11,6 @@
 namespace app {
 namespace {
 
-// The window's settings storage drops control characters and blanks at both ends of what it
-// reads, and stores a check box as "True" or "False" in any case.
-std::string TrimControls(std::string_view text) {
-    const auto control = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!text.empty() && control(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && control(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
-bool IsText(std::string_view text, std::string_view word) {
-    return std::equal(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(a) == lower(b);
-    });
-}
-
 class Reader {
 public:
     Reader(std::string file, std::string section)
@@ -40,9 +22,9 @@ public:
     }
     bool Checked(const std::string& key, bool otherwise) const {
         const std::string text = Raw(key);
-        if (IsText(text, "True"))
+        if (platform::SameTextIgnoringCase(text, "True"))
             return true;
-        if (IsText(text, "False"))
+        if (platform::SameTextIgnoringCase(text, "False"))
             return false;
         return otherwise;
     }
@@ -53,7 +35,8 @@ public:
 
 private:
     std::string Raw(const std::string& key, const std::string& otherwise = {}) const {
-        return TrimControls(platform::GetPrivateProfileString(section_, key, otherwise, file_));
+        return platform::TrimControls(
+            platform::GetPrivateProfileString(section_, key, otherwise, file_));
     }
 
     std::string file_, section_;

@@ -25,6 +25,15 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string TrimControls(std::string_view text) {
+    const auto control = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && control(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && control(text.back()))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
 namespace {
 
 std::string_view TrimBlanks(std::string_view text) {

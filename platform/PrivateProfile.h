@@ -12,6 +12,9 @@ namespace platform {
 // Two names alike but for the case of their ASCII letters, as the settings file compares its
 // section and key names.
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+// A stored value without the control characters and blanks (codes 0 to 32) at either end, as
+// the settings storage reads its values back.
+std::string TrimControls(std::string_view text);
 
 // The longest value a read returns, as with the system's 2048-byte result buffer.
 constexpr std::size_t kProfileValueLimit = 2047;

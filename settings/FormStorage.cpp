@@ -18,16 +18,6 @@
 
 namespace {
 
-// Without the control characters and blanks (codes 0 to 32) at either end.
-std::string TrimControls(std::string_view text) {
-    const auto control = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    while (!text.empty() && control(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && control(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
 std::string TrimBlanks(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
@@ -101,7 +91,7 @@ struct TFormStorage::Property {
         case Kind::Text:
             break;
         }
-        return TrimControls(value.toString().toStdString());
+        return platform::TrimControls(value.toString().toStdString());
     }
 
     // Through the control's own setter, with its usual effects (a radio button checked unchecks
@@ -207,7 +197,8 @@ void TFormStorage::RestoreProperties(const TIniFile& ini) {
             continue;
         // One bad entry must not cost the user the others.
         try {
-            property.Assign(TrimControls(ini.ReadString(section, property.key, property.Text())));
+            property.Assign(
+                platform::TrimControls(ini.ReadString(section, property.key, property.Text())));
         } catch (...) {
         }
     }
