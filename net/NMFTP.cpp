@@ -480,7 +480,7 @@ void TNMFTP::RaiseTransferError(std::exception_ptr error) {
     std::rethrow_exception(error);
 }
 
-void TNMFTP::List() {
+void TNMFTP::RunTransfer(TCmdType kind, const std::function<void()>& transfer) {
     ResetCancel();
     CheckConnected();
     if (!Connected())
@@ -488,6 +488,18 @@ void TNMFTP::List() {
     dataConnection_ = std::make_unique<TDataConnection>([this]() { NoteActivity(); });
     try {
         DiscardUnread();
+        transfer();
+    } catch (...) {
+        RaiseTransferError(std::current_exception());
+    }
+    dataConnection_.reset();
+    StopWatch();
+    if (OnSuccess)
+        OnSuccess(kind);
+}
+
+void TNMFTP::List() {
+    RunTransfer(cmdList, [this] {
         if (ParseList)
             PrepareParser();
         OpenDataConnection(cmdList);
@@ -505,23 +517,11 @@ void TNMFTP::List() {
         AcceptDataConnection();
         ReadListing();
         FinishTransfer();
-    } catch (...) {
-        RaiseTransferError(std::current_exception());
-    }
-    dataConnection_.reset();
-    StopWatch();
-    if (OnSuccess)
-        OnSuccess(cmdList);
+    });
 }
 
 void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFile) {
-    ResetCancel();
-    CheckConnected();
-    if (!Connected())
-        return;
-    dataConnection_ = std::make_unique<TDataConnection>([this]() { NoteActivity(); });
-    try {
-        DiscardUnread();
+    RunTransfer(cmdDownload, [this, &RemoteFile, &LocalFile] {
         OpenDataConnection(cmdDownload);
         TPowersock& data = *dataConnection_;
         if (OnPacketRecvd)
@@ -571,13 +571,7 @@ void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFil
                 throw ESockError("Transfer incomplete: received " + std::to_string(stored) +
                                  " of " + std::to_string(announced) + " bytes");
         }
-    } catch (...) {
-        RaiseTransferError(std::current_exception());
-    }
-    dataConnection_.reset();
-    StopWatch();
-    if (OnSuccess)
-        OnSuccess(cmdDownload);
+    });
 }
 
 uint64_t TNMFTP::ExtractByteCount(const std::string& Line) {

@@ -124,6 +124,9 @@ private:
     std::string ServerAbortLine() const;
     std::string DrainAfterAbort();
     [[noreturn]] void RaiseTransferError(std::exception_ptr error);
+    // The frame of every transfer: a fresh data connection, the transfer itself, and on success
+    // the data connection gone and OnSuccess(kind); an error is raised by RaiseTransferError.
+    void RunTransfer(TCmdType kind, const std::function<void()>& transfer);
 
     void NoteActivity() { lastActivity_ = std::chrono::steady_clock::now(); }
     void StartWatch();

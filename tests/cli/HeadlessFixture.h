@@ -102,14 +102,7 @@ protected:
         return line.substr(0, line.find(" ("));
     }
 
-    // Picture requests (anything below /gallery/ that is not a thumbnail page) of the site.
-    size_t PictureRequests() const {
-        size_t count = 0;
-        for (const fixture::Request& request : site->Requests())
-            if (request.path.rfind("/gallery/", 0) == 0 && request.path.back() != '/')
-                ++count;
-        return count;
-    }
+    size_t PictureRequests() const { return site->PictureRequests(); }
 
     // The bytes of the mirror's files as stored (right once the mirror matches).
     uint64_t StoredBytes(const fixture::Mirror& mirror) const {

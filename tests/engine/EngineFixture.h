@@ -57,14 +57,7 @@ protected:
         return static_cast<size_t>(std::count(log.begin(), log.end(), line));
     }
 
-    // Picture requests (anything below /gallery/ that is not a thumbnail page) of the site.
-    size_t PictureRequests() const {
-        size_t count = 0;
-        for (const fixture::Request& request : site->Requests())
-            if (request.path.rfind("/gallery/", 0) == 0 && request.path.back() != '/')
-                ++count;
-        return count;
-    }
+    size_t PictureRequests() const { return site->PictureRequests(); }
 
     QTemporaryDir dir_;
     std::string destination;

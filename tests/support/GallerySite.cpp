@@ -1,5 +1,7 @@
 #include "tests/support/GallerySite.h"
 
+#include "tests/support/LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -66,37 +68,18 @@ std::string WithoutPort(const std::string& host) {
 
 GallerySite::GallerySite(const GalleryModel& siteA, const GalleryModel& siteB, uint16_t port)
     : siteA_(siteA), siteB_(siteB) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof address;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, SOMAXCONN) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("GallerySite: cannot listen on 127.0.0.1 port " +
-                                 std::to_string(port) + ": " + std::strerror(errno));
-    port_ = ntohs(address.sin_port);
+    port_ = loopback::Listen(listenFd_, wakeFds_, port, SOMAXCONN, "GallerySite");
     acceptThread_ = std::thread([this]() { AcceptLoop(); });
 }
 
 GallerySite::~GallerySite() {
     Stop();
-    ::close(listenFd_);
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
+    loopback::Close(listenFd_, wakeFds_);
 }
 
 void GallerySite::Stop() {
-    if (!stopping_.exchange(true)) {
-        // The pipe stays readable from now on: every poll of every thread wakes up.
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::write(wakeFds_[1], &byte, 1);
-    }
+    if (!stopping_.exchange(true))
+        loopback::Wake(wakeFds_);
     if (acceptThread_.joinable())
         acceptThread_.join();
     for (Connection& connection : connections_)
@@ -124,6 +107,14 @@ size_t GallerySite::Hits(const std::string& urlOrPath) const {
     size_t count = 0;
     for (const Request& request : requests_)
         count += (full ? request.url : request.path) == urlOrPath ? 1 : 0;
+    return count;
+}
+
+size_t GallerySite::PictureRequests() const {
+    size_t count = 0;
+    for (const Request& request : Requests())
+        if (request.path.rfind("/gallery/", 0) == 0 && request.path.back() != '/')
+            ++count;
     return count;
 }
 

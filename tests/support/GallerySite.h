@@ -68,6 +68,8 @@ public:
     // How often a URL was asked for: a full URL ("http://www.vantrelpix.com/...") counts on
     // that host, a path ("/gallery/...") on every host.
     size_t Hits(const std::string& urlOrPath) const;
+    // The picture requests so far: paths below /gallery/ that are not a thumbnail page.
+    size_t PictureRequests() const;
     // Forgets the requests and the counts (a Reject fault then rejects anew).
     void ClearLog();
     // Blocks until count requests have been read; false after milliseconds.

@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedServer.h"
 
+#include "tests/support/LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -23,34 +25,18 @@ std::string ScriptedServer::Pattern(size_t offset, size_t count) {
 ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
     if (scripts_.empty())
         scripts_.emplace_back();
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 16) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
+    port_ = loopback::Listen(listenFd_, wakeFds_, 0, 16, "ScriptedServer");
     thread_ = std::thread([this]() { Run(); });
 }
 
 ScriptedServer::~ScriptedServer() {
     Stop();
-    ::close(listenFd_);
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
+    loopback::Close(listenFd_, wakeFds_);
 }
 
 void ScriptedServer::Stop() {
-    if (!stopping_.exchange(true)) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::write(wakeFds_[1], &byte, 1);
-    }
+    if (!stopping_.exchange(true))
+        loopback::Wake(wakeFds_);
     if (thread_.joinable())
         thread_.join();
 }
