@@ -1,6 +1,6 @@
-#include "app/CommandLine.h"
-#include "app/Form1.h"
-#include "app/Headless.h"
+#include "cli/CommandLine.h"
+#include "cli/Headless.h"
+#include "gui/Form1.h"
 #include "settings/Form2.h"
 #include "ui/Application.h"
 
@@ -22,22 +22,22 @@ int main(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const app::CommandLine line = app::ParseCommandLine(arguments);
+    const cli::CommandLine line = cli::ParseCommandLine(arguments);
     switch (line.action) {
-    case app::CommandAction::Help:
-        Print(stdout, app::CommandLineHelpText());
+    case cli::CommandAction::Help:
+        Print(stdout, cli::CommandLineHelpText());
         return 0;
-    case app::CommandAction::Version:
-        Print(stdout, app::CommandLineVersionText());
+    case cli::CommandAction::Version:
+        Print(stdout, cli::CommandLineVersionText());
         return 0;
-    case app::CommandAction::BadUsage:
+    case cli::CommandAction::BadUsage:
         Print(stderr, QStringLiteral("VantrelBackup: %1\nTry 'VantrelBackup --help' for more "
                                      "information.\n")
                           .arg(line.error));
         return 2;
-    case app::CommandAction::Job:
-        return app::RunHeadless(argc, argv, line);
-    case app::CommandAction::Window:
+    case cli::CommandAction::Job:
+        return cli::RunHeadless(argc, argv, line);
+    case cli::CommandAction::Window:
         break;
     }
 

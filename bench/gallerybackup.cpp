@@ -6,8 +6,8 @@
 //
 // Output: the job's log lines, then one line "job: S s, cpu USER SYS".
 
-#include "app/engine/PlainHost.h"
-#include "app/engine/Sites.h"
+#include "engine/PlainHost.h"
+#include "engine/Sites.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -6,17 +6,17 @@
 #include <initializer_list>
 #include <string>
 
-using app::CommandAction;
-using app::CommandJob;
-using app::GallerySite;
+using cli::CommandAction;
+using cli::CommandJob;
+using cli::GallerySite;
 
 namespace {
 
-app::CommandLine Parse(std::initializer_list<const char*> options) {
+cli::CommandLine Parse(std::initializer_list<const char*> options) {
     QStringList arguments{QStringLiteral("/usr/bin/vantrel-backup")};
     for (const char* option : options)
         arguments.append(QString::fromUtf8(option));
-    return app::ParseCommandLine(arguments);
+    return cli::ParseCommandLine(arguments);
 }
 
 std::string Describe(std::initializer_list<const char*> options) {
@@ -45,14 +45,14 @@ TEST(CommandLineTest, TellsTheWindowHelpAndVersionApart) {
         {{"-v"}, CommandAction::Version},
     };
     for (const Case& c : cases) {
-        const app::CommandLine line = Parse(c.options);
+        const cli::CommandLine line = Parse(c.options);
         EXPECT_EQ(line.action, c.action) << Describe(c.options) << " " << line.error.toStdString();
         EXPECT_EQ(line.job, CommandJob::None) << Describe(c.options);
     }
 }
 
 TEST(CommandLineTest, ReadsAJobAndTheSettingsItOverrides) {
-    app::CommandLine line = Parse({"--folder", "77154"});
+    cli::CommandLine line = Parse({"--folder", "77154"});
     ASSERT_EQ(line.action, CommandAction::Job) << line.error.toStdString();
     EXPECT_EQ(line.job, CommandJob::Folder);
     EXPECT_EQ(line.jobArgument, "77154");
@@ -75,7 +75,7 @@ TEST(CommandLineTest, ReadsAJobAndTheSettingsItOverrides) {
     ASSERT_EQ(line.action, CommandAction::Job) << line.error.toStdString();
     EXPECT_EQ(line.job, CommandJob::Set);
     EXPECT_EQ(line.site, GallerySite::A);
-    EXPECT_EQ(line.pauseSeconds, app::kMaxPauseSeconds);
+    EXPECT_EQ(line.pauseSeconds, cli::kMaxPauseSeconds);
 
     // An empty proxy turns the stored one off for this run; an IPv6 host comes in brackets.
     line = Parse({"--list", "list.txt", "--site", "www.vantrelshots.com", "--proxy", ""});
@@ -120,7 +120,7 @@ TEST(CommandLineTest, RefusesBadUsageWithAMessageNamingTheFault) {
         {{"--folder", "1", "--pause", ""}, "Bad pause"},
     };
     for (const Case& c : cases) {
-        const app::CommandLine line = Parse(c.options);
+        const cli::CommandLine line = Parse(c.options);
         EXPECT_EQ(line.action, CommandAction::BadUsage) << Describe(c.options);
         EXPECT_TRUE(line.error.startsWith(QString::fromUtf8(c.error)))
             << Describe(c.options) << " gave: " << line.error.toStdString();

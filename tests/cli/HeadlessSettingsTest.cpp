@@ -1,5 +1,5 @@
-#include "app/HeadlessSettings.h"
-#include "app/HeadlessText.h"
+#include "cli/HeadlessSettings.h"
+#include "cli/HeadlessText.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
     const std::string file = dir.filePath(QStringLiteral("VantrelBackup.ini")).toStdString();
     for (const Case& c : cases) {
         std::ofstream(file, std::ios::binary | std::ios::trunc) << c.file;
-        const app::StoredSettings stored = app::ReadStoredSettings(file);
+        const cli::StoredSettings stored = cli::ReadStoredSettings(file);
         EXPECT_EQ(stored.destination, c.destination) << c.file;
         EXPECT_EQ(stored.siteB, c.siteB) << c.file;
         EXPECT_EQ(stored.proxyHost, c.proxyHost) << c.file;
@@ -59,5 +59,5 @@ TEST(HeadlessTextTest, LogMessagesPrintAsTheWindowShowsThem) {
         {"caf\xc3\xa9\xc2\x9b", "caf\xc3\xa9?"},   {"B\xe4lle.jpg", "B\xc3\xa4lle.jpg"},
     };
     for (const auto& [message, printed] : cases)
-        EXPECT_EQ(app::ConsoleLines(message), printed) << message;
+        EXPECT_EQ(cli::ConsoleLines(message), printed) << message;
 }

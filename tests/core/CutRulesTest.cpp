@@ -1,4 +1,4 @@
-#include "app/engine/CutRules.h"
+#include "engine/CutRules.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // image scan take from each page must be what the model holds.
 
 #include "tests/support/GallerySite.h"
-#include "app/engine/CutRules.h"
-#include "app/engine/TakeLine.h"
+#include "engine/CutRules.h"
+#include "engine/TakeLine.h"
 #include "tests/support/GalleryMirror.h"
 #include "tests/support/GalleryScenarios.h"
 

@@ -1,4 +1,4 @@
-#include "app/engine/LocalDirs.h"
+#include "engine/LocalDirs.h"
 
 #include <QDirIterator>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/engine/StrUtils.h"
+#include "engine/StrUtils.h"
 
 #include <gtest/gtest.h>
 

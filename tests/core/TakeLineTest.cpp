@@ -1,4 +1,4 @@
-#include "app/engine/TakeLine.h"
+#include "engine/TakeLine.h"
 
 #include <gtest/gtest.h>
 

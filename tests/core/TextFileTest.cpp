@@ -1,4 +1,4 @@
-#include "app/engine/TextFile.h"
+#include "engine/TextFile.h"
 
 #include "platform/Exceptions.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/engine/PlainHost.h"
-#include "app/engine/Sites.h"
+#include "engine/PlainHost.h"
+#include "engine/Sites.h"
 #include "tests/support/GalleryMirror.h"
 #include "tests/support/GalleryModel.h"
 #include "tests/support/GallerySite.h"

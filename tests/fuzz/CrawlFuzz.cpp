@@ -5,7 +5,7 @@
 // and no page file or temporary download may be left behind.
 
 #include "FuzzCheck.h"
-#include "app/engine/PlainHost.h"
+#include "engine/PlainHost.h"
 #include "platform/FileSystem.h"
 
 #include <QCoreApplication>

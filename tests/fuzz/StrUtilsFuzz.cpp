@@ -2,9 +2,9 @@
 // give the length of a separator or marker taken from the bytes after it; the rest is the text.
 
 #include "FuzzCheck.h"
-#include "app/engine/CutRules.h"
-#include "app/engine/StrUtils.h"
-#include "app/engine/TakeLine.h"
+#include "engine/CutRules.h"
+#include "engine/StrUtils.h"
+#include "engine/TakeLine.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,5 +1,5 @@
 #include "WindowFixture.h"
-#include "app/engine/Sites.h"
+#include "engine/Sites.h"
 #include "platform/FileSystem.h"
 
 #include <QAbstractButton>

@@ -1,8 +1,0 @@
-#include "app/engine/JobHost.h"
-
-#include <chrono>
-#include <thread>
-
-void TJobHost::BlockThread(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}

@@ -1,0 +1,264 @@
+#include "cli/CommandLine.h"
+
+#include "engine/Sites.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#ifndef VANTREL_VERSION
+#error "the build passes the program's version as VANTREL_VERSION"
+#endif
+
+namespace cli {
+namespace {
+
+const QString kProgram = QStringLiteral("VantrelBackup");
+
+struct JobOption {
+    const char* name;
+    CommandJob job;
+};
+constexpr JobOption kJobOptions[] = {
+    {"folder", CommandJob::Folder},
+    {"user", CommandJob::User},
+    {"set", CommandJob::Set},
+    {"list", CommandJob::List},
+};
+// Options that only shape a job; alone they would silently do nothing.
+constexpr const char* kJobSettingOptions[] = {"dest", "site", "proxy", "pause"};
+
+// Qt's own options of a window program (platform, style, geometry, ...). They are taken off the
+// command line by the application object, so they must not count as unknown here.
+constexpr const char* kQtValueOptions[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "qwindowicon",
+                                           "qwindowtitle",
+                                           "display",
+                                           "geometry",
+                                           "style",
+                                           "stylesheet",
+                                           "session",
+                                           "name",
+                                           "title",
+                                           "visual",
+                                           "ncols"};
+constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "nograb",
+                                          "dograb",  "cmap",        "sync"};
+
+QString Quoted(const QString& option) {
+    return QStringLiteral("'--") + option + QLatin1Char('\'');
+}
+
+CommandLine BadUsage(const QString& error) {
+    CommandLine line;
+    line.action = CommandAction::BadUsage;
+    line.error = error;
+    return line;
+}
+
+std::optional<GallerySite> SiteFrom(const QString& text) {
+    const QString site = text.toLower();
+    const auto names = [&site](const char* letter, const char* domain) {
+        const QString d = QString::fromLatin1(domain);
+        return site == QLatin1String(letter) || site == d || site == QStringLiteral("www.") + d;
+    };
+    if (names("a", sites::kSiteADomain))
+        return GallerySite::A;
+    if (names("b", sites::kSiteBDomain))
+        return GallerySite::B;
+    return std::nullopt;
+}
+
+bool AllDigits(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+// "HOST:PORT", with an IPv6 host in brackets; an empty text means no proxy.
+std::optional<ProxyAddress> ProxyFrom(const QString& text) {
+    if (text.isEmpty())
+        return ProxyAddress{};
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    const QString port = text.mid(colon + 1);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    if (host.isEmpty() || host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']')))
+        return std::nullopt;
+    // Anything longer than five digits is out of range; the check keeps toInt from overflowing.
+    if (!AllDigits(port) || port.size() > 5 || port.toInt() < 1 || port.toInt() > 65535)
+        return std::nullopt;
+    return ProxyAddress{host, port.toInt()};
+}
+
+} // namespace
+
+void AddCommandLineOptions(QCommandLineParser& parser) {
+    // "-platform xcb" is how Qt's own options are written: one dash, a whole word.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QStringLiteral(
+        "Makes a local copy of picture galleries kept on a gallery web site, and downloads the\n"
+        "scanned instruction sheets of a building set from an FTP archive. Without a job option\n"
+        "the window opens; with one, the job runs without a window and ends with a summary."));
+    const QString siteA = QString::fromLatin1(sites::kSiteADomain);
+    const QString siteB = QString::fromLatin1(sites::kSiteBDomain);
+    parser.addOptions({
+        {QStringLiteral("folder"),
+         QStringLiteral("Copy the gallery folder with this ID, with its sub-folders."),
+         QStringLiteral("ID")},
+        {QStringLiteral("user"),
+         QStringLiteral("Copy every gallery folder of the member with this user ID."),
+         QStringLiteral("ID")},
+        {QStringLiteral("set"),
+         QStringLiteral("Download the instruction scans of the building set with this number."),
+         QStringLiteral("NUMBER")},
+        {QStringLiteral("list"),
+         QStringLiteral("Run the folder job for every line of FILE holding f=ID and the member "
+                        "job for every line holding m=ID."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("dest"), QStringLiteral("Store the copy under DIR."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("site"),
+         QStringLiteral("Use gallery site A (%1) or B (%2); the domain names work too.")
+             .arg(siteA, siteB),
+         QStringLiteral("A|B")},
+        {QStringLiteral("proxy"),
+         QStringLiteral("Go through the HTTP proxy at HOST:PORT; an empty value uses no proxy."),
+         QStringLiteral("HOST:PORT")},
+        {QStringLiteral("pause"),
+         QStringLiteral("Pause SECONDS (0 to %1) after each downloaded file; 0 does not pause.")
+             .arg(kMaxPauseSeconds),
+         QStringLiteral("SECONDS")},
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
+        {{QStringLiteral("v"), QStringLiteral("version")},
+         QStringLiteral("Show the program's version and exit.")},
+    });
+    for (const char* name : kQtValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : kQtFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    AddCommandLineOptions(parser);
+    if (!parser.parse(arguments))
+        return BadUsage(parser.errorText());
+
+    CommandLine line;
+    if (parser.isSet(QStringLiteral("help"))) {
+        line.action = CommandAction::Help;
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        line.action = CommandAction::Version;
+        return line;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return BadUsage(QStringLiteral("Unexpected argument '%1'.")
+                            .arg(parser.positionalArguments().constFirst()));
+    for (const QString& name : parser.optionNames())
+        if (parser.values(name).size() > 1)
+            return BadUsage(QStringLiteral("Option %1 given more than once.").arg(Quoted(name)));
+
+    for (const JobOption& option : kJobOptions) {
+        const QString name = QString::fromLatin1(option.name);
+        if (!parser.isSet(name))
+            continue;
+        if (line.job != CommandJob::None)
+            return BadUsage(QStringLiteral("Give only one of '--folder', '--user', '--set' and "
+                                           "'--list'."));
+        line.job = option.job;
+        line.jobArgument = parser.value(name);
+        if (line.jobArgument.isEmpty())
+            return BadUsage(QStringLiteral("Empty value after %1.").arg(Quoted(name)));
+    }
+    if (line.job == CommandJob::None) {
+        for (const char* option : kJobSettingOptions)
+            if (parser.isSet(QString::fromLatin1(option)))
+                return BadUsage(QStringLiteral("Option %1 needs a job: '--folder', '--user', "
+                                               "'--set' or '--list'.")
+                                    .arg(Quoted(QString::fromLatin1(option))));
+        return line;
+    }
+    line.action = CommandAction::Job;
+
+    if (parser.isSet(QStringLiteral("dest"))) {
+        line.destination = parser.value(QStringLiteral("dest"));
+        if (line.destination->isEmpty())
+            return BadUsage(QStringLiteral("Empty value after '--dest'."));
+    }
+    if (parser.isSet(QStringLiteral("site"))) {
+        const QString text = parser.value(QStringLiteral("site"));
+        line.site = SiteFrom(text);
+        if (!line.site)
+            return BadUsage(QStringLiteral("Unknown site '%1': give A, B, %2 or %3.")
+                                .arg(text, QString::fromLatin1(sites::kSiteADomain),
+                                     QString::fromLatin1(sites::kSiteBDomain)));
+    }
+    if (parser.isSet(QStringLiteral("proxy"))) {
+        const QString text = parser.value(QStringLiteral("proxy"));
+        line.proxy = ProxyFrom(text);
+        if (!line.proxy)
+            return BadUsage(
+                QStringLiteral("Bad proxy '%1': give HOST:PORT with a port from 1 to 65535.")
+                    .arg(text));
+    }
+    if (parser.isSet(QStringLiteral("pause"))) {
+        const QString text = parser.value(QStringLiteral("pause"));
+        if (!AllDigits(text) || text.size() > 2 || text.toInt() > kMaxPauseSeconds)
+            return BadUsage(QStringLiteral("Bad pause '%1': give whole seconds from 0 to %2.")
+                                .arg(text)
+                                .arg(kMaxPauseSeconds));
+        line.pauseSeconds = text.toInt();
+    }
+    return line;
+}
+
+QString CommandLineHelpText() {
+    QCommandLineParser parser;
+    AddCommandLineOptions(parser);
+    // Qt's own first line names the program by the path it was started with, or by a
+    // placeholder when no application object exists yet; say how it is used instead.
+    QString options = parser.helpText();
+    options.remove(0, options.indexOf(QLatin1Char('\n')) + 1);
+    return QStringLiteral("Usage: %1 [--folder ID | --user ID | --set NUMBER | --list FILE] "
+                          "[OPTION]...\n")
+               .arg(kProgram) +
+           options +
+           QStringLiteral(
+               "\n"
+               "Without --dest, --site, --proxy or --pause a job takes the destination, the site,\n"
+               "the proxy and the pause from the settings the window keeps (the current\n"
+               "directory when no destination is stored); the options change them for that run\n"
+               "only and are not stored. The job's log goes to standard output and ends with a\n"
+               "summary; on a terminal, standard error shows the file in progress.\n"
+               "\n"
+               "Exit status:\n"
+               "  0    the job ran to its end and no file failed\n"
+               "  1    a file failed, or the job stopped early (the first page did not come, the\n"
+               "       folder, member or set does not exist, a listing page was given up)\n"
+               "  2    bad usage, or an error that ended the job\n"
+               "  130  cancelled by Ctrl+C (143 by SIGTERM); a second Ctrl+C ends at once\n");
+}
+
+QString CommandLineVersionText() {
+    return kProgram + QLatin1Char(' ') + QStringLiteral(VANTREL_VERSION) + QLatin1Char('\n');
+}
+
+} // namespace cli

@@ -1,0 +1,365 @@
+#include "cli/Headless.h"
+
+#include "cli/HeadlessProgress.h"
+#include "cli/HeadlessSettings.h"
+#include "cli/HeadlessText.h"
+#include "engine/PlainHost.h"
+#include "engine/Sites.h"
+#include "platform/EventWait.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "platform/PrivateProfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+// The engine tells these endings only in its log. A job that logged one of them did not do its
+// work, although it ran to its end.
+constexpr const char* kStoppedEarlyLines[] = {
+    "Set does not exist, download stopped.",
+    "Please remove the leading 0 from the set number and try again, download stopped.",
+    "I can't download sets that have less than 3 digits, download stopped.",
+    "** ERROR - i can't find this folder ID.  Please check the folder ID.",
+    "** ERROR - i can't find this user directory.  Please check the USER ID.",
+};
+// A listing page given up after its retries: a folder (or the rest of a listing) is missing
+// from the copy.
+constexpr const char* kPageGivenUpLine =
+    "**Tried 5 times and got errors every time, skipping this folder";
+
+constexpr int kCancelAgainMilliseconds = 100;
+
+void Write(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+// SIGINT and SIGTERM, delivered on the event loop: the handler only writes the signal's number
+// into a socket pair, whose reading end the loop watches. So the cancel runs as the Cancel
+// button's would, between two events, also while the engine waits on the network.
+class SignalWatch {
+public:
+    explicit SignalWatch(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds_) != 0)
+            throw Exception("Cannot watch for Ctrl+C: " + std::string(std::strerror(errno)));
+        writeFd_ = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Drain(); });
+        struct sigaction action {};
+        action.sa_handler = &SignalWatch::Handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~SignalWatch() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        writeFd_ = -1;
+        notifier_.reset();
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+private:
+    static void Handle(int signal) {
+        const int saved = errno;
+        const unsigned char number = static_cast<unsigned char>(signal);
+        if (writeFd_ >= 0)
+            (void)!::write(writeFd_, &number, 1);
+        errno = saved;
+    }
+    void Drain() {
+        unsigned char numbers[16];
+        ssize_t count = 0;
+        while ((count = ::read(fds_[0], numbers, sizeof numbers)) > 0)
+            for (ssize_t i = 0; i < count; ++i)
+                onSignal_(numbers[i]);
+    }
+
+    static inline volatile sig_atomic_t writeFd_ = -1;
+    std::function<void(int)> onSignal_;
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+// The window-less host, made to stop for good once a signal came: the window's Cancel ends the
+// running job only, and a batch list would go on with its next line.
+class HeadlessHost : public TPlainHost {
+public:
+    int signal = 0;
+    bool stoppedEarly = false;
+
+    bool Cancelled() const override { return cancelled || signal != 0; }
+    void StartGetById(const std::string& id) override {
+        folderId = id;
+        Run(TBackupEngine::GalleryQuery::Folder, id);
+    }
+    void StartGetByUser(const std::string& id) override {
+        userId = id;
+        Run(TBackupEngine::GalleryQuery::User, id);
+    }
+    void Run(TBackupEngine::GalleryQuery query, const std::string& id) {
+        if (signal != 0)
+            return;
+        if (!RunGalleryJob(query, id))
+            stoppedEarly = true;
+    }
+};
+
+struct Tally {
+    int fetched = 0, present = 0, failed = 0, refused = 0, pagesGivenUp = 0;
+    uint64_t bytes = 0;
+};
+
+class HeadlessRun {
+public:
+    explicit HeadlessRun(const CommandLine& line)
+        : line_(line), progress_(host_.Engine(), ::isatty(STDERR_FILENO) == 1),
+          signals_([this](int signal) { OnSignal(signal); }) {}
+
+    int Exec() {
+        std::string error;
+        QElapsedTimer clock;
+        clock.start();
+        bool started = false;
+        try {
+            Configure();
+            started = true;
+            RunJob();
+        } catch (const std::exception& e) {
+            error = e.what();
+        } catch (...) {
+            error = "unknown error";
+        }
+        progress_.Clear();
+        if (started)
+            PrintSummary(clock.elapsed());
+        if (host_.signal != 0) {
+            Write(stderr, std::string("VantrelBackup: cancelled by ") +
+                              (host_.signal == SIGTERM ? "SIGTERM" : "SIGINT") + "\n");
+            return 128 + host_.signal;
+        }
+        if (!error.empty()) {
+            std::string message = ConsoleLines(error);
+            while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+                message.pop_back();
+            Write(stderr, "VantrelBackup: " + message + "\n");
+            return 2;
+        }
+        const bool incomplete = host_.stoppedEarly || tally_.failed > 0 || tally_.pagesGivenUp > 0;
+        return incomplete ? 1 : 0;
+    }
+
+private:
+    TBackupEngine& Engine() { return host_.Engine(); }
+
+    // The window's stored fields first, then the options of this run over them.
+    void Configure() {
+        const StoredSettings stored =
+            ReadStoredSettings(platform::SettingsFilePath("VantrelBackup.ini"));
+        TBackupEngine& engine = Engine();
+
+        std::string destination =
+            line_.destination ? line_.destination->toStdString() : stored.destination;
+        // A copy without a stored place goes where the command was given, not beside the
+        // program (which an installed copy cannot write).
+        if (destination.empty())
+            destination = QDir::currentPath().toStdString();
+        // The engine joins its page files to the destination as it is; inside is where they
+        // belong.
+        if (destination.back() != '/')
+            destination.push_back('/');
+        host_.destination = destination;
+        // The window's Get by User expects a destination that is there; a scheduled copy into a
+        // new directory should not fail for want of it. A failure shows at the first file.
+        (void)platform::ForceDirectories(destination);
+
+        const bool siteB = line_.site ? *line_.site == GallerySite::B : stored.siteB;
+        engine.SiteWord = siteB ? sites::kSiteBWord : sites::kSiteAWord;
+
+        if (line_.proxy) {
+            engine.NMHTTP1.Proxy = line_.proxy->host.toStdString();
+            engine.NMHTTP1.ProxyPort = line_.proxy->host.isEmpty() ? 0 : line_.proxy->port;
+            host_.proxyPortText =
+                line_.proxy->host.isEmpty() ? std::string() : std::to_string(line_.proxy->port);
+        } else {
+            // As the window hands the proxy dialog's fields to the client: a port that is no
+            // number is an error.
+            engine.NMHTTP1.Proxy = stored.proxyHost;
+            if (!stored.proxyPortText.empty())
+                engine.NMHTTP1.ProxyPort = StrToInt(stored.proxyPortText);
+            host_.proxyPortText = stored.proxyPortText;
+        }
+
+        if (line_.pauseSeconds) {
+            host_.pauseEnabled = *line_.pauseSeconds > 0;
+            host_.pauseSeconds = *line_.pauseSeconds;
+        } else {
+            host_.pauseEnabled = stored.pauseEnabled;
+            host_.pauseSeconds = stored.pauseSeconds;
+        }
+        // The window starts every run with the member login off.
+        host_.loginEnabled = false;
+
+        // Not for users: the tests reach a loopback FTP server in place of the archive.
+        if (const char* ftpHost = std::getenv("VANTREL_FTP_HOST"); ftpHost && *ftpHost)
+            engine.InstructionsFtpHost = ftpHost;
+        if (const char* ftpPort = std::getenv("VANTREL_FTP_PORT"); ftpPort && *ftpPort)
+            engine.NMFTP1.Port = StrToInt(ftpPort);
+
+        host_.onLog = [this](const std::string& message) { OnLog(message); };
+        host_.onStatus = [this](const std::string& text) { progress_.Status(text); };
+        host_.onBlockThread = [this](int milliseconds) { Pause(milliseconds); };
+        engine.OnDownloadDone = [this](const std::string&, TDownloadOutcome outcome,
+                                       uint64_t bytes) { OnDownloadDone(outcome, bytes); };
+    }
+
+    void RunJob() {
+        const std::string argument = line_.jobArgument.toStdString();
+        switch (line_.job) {
+        case CommandJob::Folder:
+            host_.StartGetById(argument);
+            break;
+        case CommandJob::User:
+            host_.StartGetByUser(argument);
+            break;
+        case CommandJob::Set:
+            host_.setNumber = argument;
+            host_.RunScanJob();
+            break;
+        case CommandJob::List:
+            Engine().RunBatchList(argument);
+            break;
+        case CommandJob::None:
+            break;
+        }
+    }
+
+    void OnLog(const std::string& message) {
+        for (const char* line : kStoppedEarlyLines)
+            if (message == line)
+                host_.stoppedEarly = true;
+        if (message == kPageGivenUpLine)
+            ++tally_.pagesGivenUp;
+        progress_.Clear();
+        Write(stdout, ConsoleLines(message) + "\n");
+    }
+
+    void OnDownloadDone(TDownloadOutcome outcome, uint64_t bytes) {
+        progress_.FileDone();
+        switch (outcome) {
+        case TDownloadOutcome::Fetched:
+            ++tally_.fetched;
+            tally_.bytes += bytes;
+            break;
+        case TDownloadOutcome::Present:
+            ++tally_.present;
+            break;
+        case TDownloadOutcome::Failed:
+            // The transfer the user cancelled is not a failure of the site.
+            if (host_.signal == 0)
+                ++tally_.failed;
+            break;
+        case TDownloadOutcome::Skipped:
+            ++tally_.refused;
+            break;
+        }
+    }
+
+    // The pause between files waits on the event loop, so that Ctrl+C ends it at once.
+    void Pause(int milliseconds) {
+        QElapsedTimer clock;
+        clock.start();
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(milliseconds);
+        platform::WaitUntil([&] { return host_.signal != 0 || clock.elapsed() >= milliseconds; });
+    }
+
+    void OnSignal(int signal) {
+        if (host_.signal != 0) {
+            // A second one does not wait for the transfer to unwind.
+            progress_.Clear();
+            Write(stderr, "VantrelBackup: stopped at once\n");
+            std::_Exit(128 + signal);
+        }
+        host_.signal = signal;
+        CancelEverything();
+        // A request or a reply wait that starts while the job unwinds is ended as well.
+        cancelAgain_.setInterval(kCancelAgainMilliseconds);
+        QObject::connect(&cancelAgain_, &QTimer::timeout, [this] { CancelEverything(); });
+        cancelAgain_.start();
+    }
+
+    void CancelEverything() {
+        TBackupEngine& engine = Engine();
+        engine.CancelTransfers();
+        // The window's Cancel leaves the FTP session's own replies alone, so a server that never
+        // answers would hold the job until it closes. Here the wait for a reply ends too.
+        if (engine.NMFTP1.DataConnection() == nullptr)
+            engine.NMFTP1.RequestCancel();
+    }
+
+    void PrintSummary(qint64 milliseconds) {
+        std::string text = "Summary: " + std::to_string(tally_.fetched) + " fetched, " +
+                           std::to_string(tally_.present) + " skipped because present, " +
+                           std::to_string(tally_.failed) + " failed";
+        if (tally_.refused > 0)
+            text += ", " + std::to_string(tally_.refused) + " refused";
+        if (tally_.pagesGivenUp > 0)
+            text += ", " + std::to_string(tally_.pagesGivenUp) +
+                    (tally_.pagesGivenUp == 1 ? " listing page" : " listing pages") +
+                    " not fetched";
+        char elapsed[32];
+        std::snprintf(elapsed, sizeof elapsed, "%.2f s", static_cast<double>(milliseconds) / 1000);
+        text += "; " + std::to_string(tally_.bytes) + " bytes (" + HumanBytes(tally_.bytes) +
+                ") in " + elapsed + "\n";
+        Write(stdout, text);
+    }
+
+    const CommandLine& line_;
+    HeadlessHost host_;
+    Tally tally_;
+    TProgressLine progress_;
+    SignalWatch signals_;
+    QTimer cancelAgain_;
+};
+
+} // namespace
+
+int RunHeadless(int& argc, char** argv, const CommandLine& line) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("VantrelBackup"));
+    try {
+        HeadlessRun run(line);
+        return run.Exec();
+    } catch (const std::exception& e) {
+        Write(stderr, std::string("VantrelBackup: ") + e.what() + "\n");
+        return 2;
+    }
+}
+
+} // namespace cli

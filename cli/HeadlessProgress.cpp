@@ -1,0 +1,112 @@
+#include "cli/HeadlessProgress.h"
+
+#include "cli/HeadlessText.h"
+#include "engine/BackupEngine.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+constexpr int kRedrawMilliseconds = 100;
+
+int TerminalColumns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+// The text cut to fit columns characters (a wide character may still take two, which only
+// costs a wrapped line).
+std::string Fitted(const std::string& text, int columns) {
+    QString line = QString::fromStdString(text);
+    if (line.size() > columns)
+        line = line.left(columns > 3 ? columns - 3 : 0) + QStringLiteral("...");
+    return line.toStdString();
+}
+
+void WriteErr(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+TProgressLine::TProgressLine(const TBackupEngine& engine, bool enabled)
+    : engine_(engine), enabled_(enabled) {
+    if (!enabled_)
+        return;
+    timer_.setInterval(kRedrawMilliseconds);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Draw(); });
+    timer_.start();
+}
+
+void TProgressLine::Status(const std::string& text) {
+    static const std::string prefix = "Downloading ", suffix = ". . .";
+    if (text.size() > prefix.size() + suffix.size() && text.rfind(prefix, 0) == 0 &&
+        text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        file_ = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+        fileClock_.start();
+        uint64_t announced = 0;
+        staleBytes_ = BytesSoFar(announced);
+        counting_ = false;
+    } else {
+        status_ = text;
+    }
+}
+
+void TProgressLine::FileDone() {
+    file_.clear();
+}
+
+uint64_t TProgressLine::BytesSoFar(uint64_t& announced) const {
+    // A scan comes over the FTP session's data connection, a picture over the HTTP client.
+    if (engine_.NMFTP1.Connected()) {
+        const TPowersock* data = engine_.NMFTP1.DataConnection();
+        announced = engine_.NMFTP1.BytesExpected();
+        return data != nullptr ? data->BytesReceived() : 0;
+    }
+    announced = engine_.NMHTTP1.BytesExpected();
+    return engine_.NMHTTP1.BytesReceived();
+}
+
+void TProgressLine::Draw() {
+    std::string text;
+    if (!file_.empty()) {
+        uint64_t announced = 0;
+        uint64_t bytes = BytesSoFar(announced);
+        counting_ = counting_ || bytes != staleBytes_;
+        if (!counting_)
+            bytes = announced = 0;
+        const double seconds = static_cast<double>(fileClock_.elapsed()) / 1000.0;
+        text = ConsoleLines(file_) + "  " + HumanBytes(bytes);
+        if (announced >= bytes && announced > 0)
+            text += " of " + HumanBytes(announced);
+        if (seconds > 0.2)
+            text += "  " + HumanBytes(static_cast<uint64_t>(bytes / seconds)) + "/s";
+    } else {
+        text = ConsoleLines(status_);
+    }
+    for (char& c : text)
+        if (c == '\n')
+            c = ' ';
+    text = Fitted(text, TerminalColumns() - 1);
+    if (text == shown_)
+        return;
+    WriteErr("\r" + text + "\x1b[K");
+    shown_ = text;
+}
+
+void TProgressLine::Clear() {
+    if (shown_.empty())
+        return;
+    WriteErr("\r\x1b[K");
+    shown_.clear();
+}
+
+} // namespace cli

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// The window's stored fields that a job without a window takes as its defaults. They are read
+// straight from the settings file, as the window restores them, and nothing is ever written.
+namespace cli {
+
+struct StoredSettings {
+    std::string destination; // as the window would show it; empty when none is stored
+    bool siteB = false;      // the second gallery site's button was checked
+    std::string proxyHost;   // the proxy dialog's two fields, as typed
+    std::string proxyPortText;
+    bool pauseEnabled = false;
+    int pauseSeconds = 4; // within the window's pause field range
+};
+
+// Reads section "TForm1" (destination, site, pause) and "TForm2" (proxy) of the settings file;
+// a missing file, section or key leaves the window's own default.
+StoredSettings ReadStoredSettings(const std::string& iniFile);
+
+} // namespace cli

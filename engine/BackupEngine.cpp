@@ -1,0 +1,115 @@
+#include "engine/BackupEngine.h"
+
+#include "engine/PageScopes.h"
+#include "engine/Sites.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+// The watchdog gives a transfer this many silent ticks (seconds); the next one cancels it.
+constexpr int32_t StallLimit = 30;
+
+} // namespace
+
+TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
+    NMHTTP1.Port = 0;
+    NMHTTP1.ReportLevel = 0;
+    NMHTTP1.Body = "Default.htm";
+    NMHTTP1.Header = "Head.txt";
+    NMHTTP1.HeaderInfo.LocalMailAddress = "ie 6.0.2800.1106IC";
+    NMHTTP1.HeaderInfo.UserId = "Internet Explorer";
+    NMHTTP1.InputFileMode = true;
+    NMHTTP1.OutputFileMode = false;
+    NMHTTP1.ProxyPort = 0;
+
+    NMFTP1.Port = 21;
+    NMFTP1.ReportLevel = 4;
+    NMFTP1.UserID = "Anonymous";
+    NMFTP1.Password = "Anonymous";
+    NMFTP1.Vendor = 2411;
+    NMFTP1.ParseList = false;
+    NMFTP1.ProxyPort = 0;
+    NMFTP1.OnConnect = [this](TComponent*) { NMFTP1Connect(); };
+    NMFTP1.OnStatus = [this](TComponent*, const std::string& status) { Host.Status(status); };
+    InstructionsFtpHost = sites::kInstructionsFtpHost;
+}
+
+void TBackupEngine::CancelTransfers() {
+    NMHTTP1.Cancel();
+    NMFTP1.Abandon();
+}
+
+std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery query,
+                                      const std::string& id) {
+    const char* parameter = query == GalleryQuery::Folder ? "?f=" : "?m=";
+    return "http://www." + siteWord + ".com/cgi-bin/gallery.cgi" + parameter + id;
+}
+
+std::string TBackupEngine::FirstPageFile(const std::string& destination, const std::string& id) {
+    return destination + id + ".html";
+}
+
+std::string TBackupEngine::SiteUrl(const std::string& path) const {
+    return "http://www." + SiteWord + ".com" + path;
+}
+
+bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
+    Host.Status("getting list . . . ");
+    const std::string destination = Host.Destination();
+    // Only Get by ID makes a missing destination; a failure shows later, when a file is written.
+    if (query == GalleryQuery::Folder && !platform::DirectoryExists(destination))
+        platform::CreateDir(destination);
+    Host.ClearLog();
+    LoginToSite();
+    if (!Host.ProxyPortText().empty())
+        Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));
+    LastFolderName.clear();
+
+    const std::string url = GalleryUrl(SiteWord, query, id);
+    if (!FetchPage(url, FirstPageFile(destination, id)))
+        return false;
+    Host.Log(url);
+    {
+        OpenPageScope open(*this, url);
+        CrawlFolder(destination, id);
+    }
+    Host.Status(". . . done getting files");
+    return true;
+}
+
+bool TBackupEngine::WatchdogTick() {
+    if (TransferWatched())
+        ++StallCounter;
+    // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must
+    // not abort the next job's first page the moment it starts.
+    return TransferWatched() && !ftpTransferActive_ && StallCounter > StallLimit;
+}
+
+bool TBackupEngine::PageOpen(const std::string& url) const {
+    for (const std::string& open : openPages_)
+        if (open == url)
+            return true;
+    return false;
+}
+
+bool TBackupEngine::SafeName(const std::string& name) {
+    if (platform::IsSafeFileName(name))
+        return true;
+    Host.Log("** Skipping file " + name);
+    return false;
+}
+
+bool TBackupEngine::SafePlace(const std::string& relativeDir, const std::string& name) {
+    if (platform::IsSafeRelativePath(relativeDir) && platform::IsSafeFileName(name))
+        return true;
+    const bool joined = !relativeDir.empty() && relativeDir.back() == '\\';
+    Host.Log("** Skipping file " + relativeDir + (joined ? "" : "\\") + name);
+    return false;
+}
+
+bool TBackupEngine::HttpReplyComplete(const std::string& bodyFile) const {
+    if (NMHTTP1.ReplyCode() >= 400)
+        return false;
+    const uint32_t announced = NMHTTP1.BytesExpected();
+    return announced == 0 || platform::FileSize(bodyFile) >= static_cast<int64_t>(announced);
+}

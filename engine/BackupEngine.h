@@ -1,0 +1,137 @@
+#pragma once
+
+#include "engine/JobHost.h"
+#include "net/NMFTP.h"
+#include "net/NMHTTP.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// How one call of DownloadFile ended, for an observer that counts (the command-line summary).
+enum class TDownloadOutcome {
+    Fetched, // stored whole under its name
+    Present, // already there, so not fetched again
+    Failed,  // the transfer failed or was cancelled; nothing was stored
+    Skipped, // refused before any transfer: an unsafe name, or multimedia turned off
+};
+
+// The gallery jobs and the state they share with the window's timer and Cancel. Runs on the
+// window's thread, inside the click handler that started the job. The routines live one family
+// to a file: the page fetch, the folder crawl, the image page scan, the download, the batch list
+// and the login.
+class TBackupEngine {
+public:
+    explicit TBackupEngine(TJobHost& host);
+    virtual ~TBackupEngine() = default;
+    TBackupEngine(const TBackupEngine&) = delete;
+    TBackupEngine& operator=(const TBackupEngine&) = delete;
+
+    enum class GalleryQuery { Folder, User };
+
+    // Get by ID (Folder, id = folder ID) or Get by User (User, id = user ID), from the status
+    // "getting list . . . " to ". . . done getting files". True when the job ran to its end;
+    // false when it stopped because its first page could not be fetched.
+    bool RunGalleryJob(GalleryQuery query, const std::string& id);
+
+    // Get Inst...: checks the set number, logs in to the instructions archive and stores every
+    // scan of the set (NMFTP1Connect runs inside the login). True when the job ran to its end,
+    // a refused set number included; an error raised by the session is passed on.
+    bool RunScanJob(const std::string& setNumber);
+    // The work of Get Inst... once the archive has accepted the login.
+    void NMFTP1Connect();
+    // "\scans\<bucket>\<set>" for a set number, as the archive files its scans.
+    static std::string ScanPath(const std::string& setNumber);
+
+    // Runs Get by ID and Get by User for the IDs listed in "list.txt" in the current directory,
+    // or in the list file named.
+    void RunBatchList(const std::string& listFile = "list.txt");
+
+    // Sends the member's login to gallery site A and installs the cookie it returns; true when
+    // a cookie was installed.
+    bool LoginToSite();
+
+    // Fetches one listing page into pageFile, retrying a few times; true when a page arrived.
+    virtual bool FetchPage(const std::string& url, const std::string& pageFile);
+    // Walks a fetched folder or member page and everything below it.
+    virtual void CrawlFolder(const std::string& Dir, const std::string& PageName);
+    // Fetches the thumbnail pages of one folder and downloads its pictures.
+    virtual void ScanImagePage(const std::string& Path);
+    // Stores one remote file as LocalDir + Name, unless it is there already.
+    virtual void DownloadFile(const std::string& LocalDir, const std::string& URL,
+                              const std::string& Name);
+
+    // One tick of the stall watchdog, from the window's one-second timer: counts the seconds of
+    // a watched transfer and returns true when that transfer has been silent too long and must
+    // be cancelled.
+    bool WatchdogTick();
+    // True while a page fetch or a file download is waiting on the network.
+    bool TransferWatched() const { return DownloadActive || pageFetchActive_; }
+    // Ends every transfer in progress and every wait of the FTP session, which then closes
+    // without waiting for the server's goodbye (closing the window, Ctrl+C).
+    void CancelTransfers();
+
+    // "http://www." + site word + ".com/cgi-bin/gallery.cgi?f=" (or "?m=") + id.
+    static std::string GalleryUrl(const std::string& siteWord, GalleryQuery query,
+                                  const std::string& id);
+    // The page file of a folder or member page: destination + id + ".html", joined as they
+    // are, so a destination without a trailing separator puts the file beside it.
+    static std::string FirstPageFile(const std::string& destination, const std::string& id);
+
+    // Job state shared with the window: the timer counts stalled seconds while a download is
+    // active, the crawl keeps the last local sub-path, a failed download disables movies.
+    std::string LastFolderName;
+    int32_t StallCounter = 0;
+    bool DownloadActive = false;
+    bool MultimediaDisabled = false;
+    std::string SiteWord;
+
+    // Told at the end of every DownloadFile (before the pause) how it went, with the size of
+    // the stored file for Fetched and Present; nothing else depends on it.
+    std::function<void(const std::string& name, TDownloadOutcome outcome, uint64_t bytes)>
+        OnDownloadDone;
+
+    // The HTTP client of every web access, set up as the window's design has it; the window
+    // hands it the proxy and listens to its statuses.
+    TNMHTTP NMHTTP1;
+    // The FTP client of the instruction scans; a file is fetched over it while it is connected.
+    TNMFTP NMFTP1;
+    // Where the instructions archive is reached; the tests point it at a loopback server.
+    std::string InstructionsFtpHost;
+
+protected:
+    // "http://www." + site word + ".com" + path.
+    std::string SiteUrl(const std::string& path) const;
+    // Logs "** Skipping file " + name and returns false when a name or path that came from a
+    // server would land outside the destination.
+    bool SafeName(const std::string& name);
+    // The same for a file name in a directory below the destination (relativeDir).
+    bool SafePlace(const std::string& relativeDir, const std::string& name);
+    // True when a file fetched over HTTP arrived whole: a success status, and no fewer bytes
+    // than the server announced.
+    bool HttpReplyComplete(const std::string& bodyFile) const;
+
+    TJobHost& Host;
+
+private:
+    // True while the walk of the listing page at url is open.
+    bool PageOpen(const std::string& url) const;
+    struct PageWalk;
+    class WalkStack;
+    bool OpenWalk(WalkStack& walks, const std::string& Dir, const std::string& PageName,
+                  const std::string& url);
+
+    // Stores one file over the open FTP session; true when it arrived whole.
+    bool FetchOverFtp(const std::string& Name, const std::string& tempFile);
+    bool FetchOverHttp(const std::string& URL, const std::string& tempFile);
+
+    bool pageFetchActive_ = false;
+    // An FTP transfer is not the HTTP watchdog's to cancel: it has a time limit of its own.
+    bool ftpTransferActive_ = false;
+    // The listing pages whose walk is still open, outermost first: a link back to one of them
+    // would walk it again and again.
+    std::vector<std::string> openPages_;
+    friend class OpenPageScope;
+    friend class WalkStack;
+};

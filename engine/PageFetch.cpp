@@ -1,0 +1,68 @@
+#include "engine/BackupEngine.h"
+#include "engine/PageScopes.h"
+#include "engine/StrUtils.h"
+#include "engine/TextFile.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr int MaxAttempts = 5;
+
+// A page is taken when its first line looks like HTML or like a redirect page; anything else
+// (an overloaded server's message, say) is fetched again.
+bool PageAccepted(const std::string& firstLine) {
+    return Pos("this.location.replace", firstLine) > 0 || Pos("<HTML>", firstLine) > 0 ||
+           Pos("<html>", firstLine) > 0;
+}
+
+// Arms the watchdog for a page fetch and disarms it on every path. The client reports at the
+// download level meanwhile, so a page that keeps arriving is never taken for a stalled one.
+class PageFetchWatch {
+public:
+    PageFetchWatch(TNMHTTP& http, int32_t& stallCounter, bool& active)
+        : http_(http), level_(http.ReportLevel), active_(active) {
+        stallCounter = 0;
+        http_.ReportLevel = 8;
+        active_ = true;
+    }
+    ~PageFetchWatch() {
+        active_ = false;
+        http_.ReportLevel = level_;
+    }
+    PageFetchWatch(const PageFetchWatch&) = delete;
+    PageFetchWatch& operator=(const PageFetchWatch&) = delete;
+
+private:
+    TNMHTTP& http_;
+    int level_;
+    bool& active_;
+};
+
+} // namespace
+
+TransientFile::~TransientFile() {
+    if (!fileName_.empty())
+        (void)platform::DeleteFile(fileName_);
+}
+
+bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFile) {
+    // A page file is the caller's only once the page was accepted; a fetch that fails or raises
+    // leaves none behind.
+    TransientFile unaccepted(pageFile);
+    for (int attempts = 0;;) {
+        NMHTTP1.Body = pageFile;
+        {
+            PageFetchWatch watch(NMHTTP1, StallCounter, pageFetchActive_);
+            NMHTTP1.Get(url);
+        }
+        if (PageAccepted(ReadFirstLine(pageFile))) {
+            unaccepted.Release();
+            return true;
+        }
+        Host.Log("**Got a server error, trying to download again");
+        if (++attempts >= MaxAttempts)
+            break;
+    }
+    Host.Log("**Tried 5 times and got errors every time, skipping this folder");
+    return false;
+}

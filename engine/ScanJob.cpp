@@ -1,0 +1,80 @@
+#include "engine/BackupEngine.h"
+#include "engine/LocalDirs.h"
+#include "engine/Sites.h"
+#include "engine/StrUtils.h"
+
+std::string TBackupEngine::ScanPath(const std::string& setNumber) {
+    const std::string T = setNumber;
+    const std::string F = T.substr(0, 1);
+    switch (T.size()) {
+    case 3:
+        return "\\scans\\00000\\0" + T + "\\";
+    case 4:
+        return "\\scans\\0" + F + "000\\" + T + "\\";
+    case 5:
+        return "\\scans\\" + F + "0000\\" + T + "\\";
+    default:
+        // Six characters or more only come from a stored setting; the archive has no bucket
+        // for them.
+        return F;
+    }
+}
+
+bool TBackupEngine::RunScanJob(const std::string& setNumber) {
+    if (!setNumber.empty() && setNumber[0] == '0') {
+        Host.Log("Please remove the leading 0 from the set number and try again, download "
+                 "stopped.");
+        return true;
+    }
+    if (setNumber.size() < 3) {
+        Host.Log("I can't download sets that have less than 3 digits, download stopped.");
+        return true;
+    }
+    const std::string slashPath = ReplaceAll(ScanPath(setNumber), "\\", "/");
+    if (NMFTP1.Connected())
+        NMFTP1.Disconnect();
+    Host.Status("Establishing conection . . .");
+    Host.Log(std::string(sites::kInstructionsWebBase) + slashPath);
+    NMFTP1.Host = InstructionsFtpHost;
+    NMFTP1.Connect();
+    Host.Status(". . . done getting files");
+    if (NMFTP1.Connected())
+        NMFTP1.Disconnect();
+    return true;
+}
+
+void TBackupEngine::NMFTP1Connect() {
+    const std::string scanPath = ScanPath(Host.SetNumberText());
+    const std::string slashPath = ReplaceAll(scanPath, "\\", "/");
+    Host.Status("Changing Directory . . .");
+    try {
+        NMFTP1.ChangeDirectory("/pub/brick/" + slashPath);
+    } catch (const std::exception&) {
+        Host.Log("Set does not exist, download stopped.");
+        NMFTP1.Disconnect();
+        return;
+    }
+    NMFTP1.ParseList = true;
+    NMFTP1.Vendor = 2411;
+    Host.Status("Getting Directory Listing . . .");
+    NMFTP1.List();
+
+    // The names are copied: a download may not change the listing, but the loop must not
+    // depend on it.
+    const std::vector<std::string> names = NMFTP1.DirectoryList() != nullptr
+                                               ? NMFTP1.DirectoryList()->NameList
+                                               : std::vector<std::string>{};
+    for (const std::string& Name : names) {
+        if (Host.Cancelled()) {
+            NMFTP1.Disconnect();
+            Host.Log("Cancel button pressed, download stopped.");
+            break;
+        }
+        if (Pos("index.htm", Name) > 0)
+            continue;
+        Host.Log(scanPath + Name);
+        MakeLocalDirs(Host.Destination(), scanPath);
+        DownloadFile(Host.Destination() + scanPath,
+                     std::string(sites::kInstructionsWebBase) + slashPath + Name, Name);
+    }
+}
