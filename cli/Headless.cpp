@@ -8,7 +8,7 @@
 #include "platform/EventWait.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/PrivateProfile.h"
+#include "platform/Installation.h"
 
 #include <QCoreApplication>
 #include <QDir>

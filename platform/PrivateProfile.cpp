@@ -275,28 +275,4 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
     ReplaceFile(fileName, content);
 }
 
-std::string SettingsFilePath(const std::string& fileName, const std::string& programDir,
-                             const char* xdgConfigHome, const char* home) {
-    std::string dir = programDir;
-    if (!dir.empty() && dir.back() != '/')
-        dir.push_back('/');
-    // Effective rights, as the writes will have them.
-    if (!dir.empty() && ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
-        return dir + fileName;
-    std::string config;
-    // A relative configuration home is to be ignored.
-    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/')
-        config = xdgConfigHome;
-    else if (home != nullptr && home[0] == '/')
-        config = std::string(home) + "/.config";
-    else
-        return dir + fileName;
-    return config + "/VantrelBackup/" + fileName;
-}
-
-std::string SettingsFilePath(const std::string& fileName) {
-    return SettingsFilePath(fileName, ProgramDir(), std::getenv("XDG_CONFIG_HOME"),
-                            std::getenv("HOME"));
-}
-
 } // namespace platform

@@ -1,7 +1,8 @@
 #include "settings/Form2.h"
 
-#include "platform/PrivateProfile.h"
+#include "platform/Installation.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>

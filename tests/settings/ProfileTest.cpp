@@ -1,6 +1,7 @@
 // The INI file calls under the settings storage: what a read returns, what a write keeps, and
 // how the file is replaced.
 #include "platform/Exceptions.h"
+#include "platform/Installation.h"
 #include "platform/PrivateProfile.h"
 #include "settings/IniFile.h"
 #include "tests/support/OrdinaryUser.h"
@@ -224,7 +225,7 @@ TEST_F(ProfileTest, AFileOrDirectoryThatMayNotBeWrittenIsRefused) {
     ::chmod(dirPath.constData(), 0700);
 }
 
-TEST_F(ProfileTest, TheSettingsFileLivesBesideTheProgramOnlyWhereItMayBeWritten) {
+TEST_F(ProfileTest, TheSettingsFileLivesBesideTheProgramOnlyWhenItIsNotInstalled) {
     const std::string programDir = dir.path().toStdString();
     const std::string unwritable = Path("readonly.ini") + "/"; // below a file: never writable
     Put(Path("readonly.ini"), "");
@@ -240,6 +241,10 @@ TEST_F(ProfileTest, TheSettingsFileLivesBesideTheProgramOnlyWhereItMayBeWritten)
         {unwritable, "", "/home/u", "/home/u/.config/VantrelBackup/VantrelBackup.ini"},
         {unwritable, "relative", "/home/u", "/home/u/.config/VantrelBackup/VantrelBackup.ini"},
         {unwritable, nullptr, nullptr, unwritable + "VantrelBackup.ini"},
+        // The system's program folders are an install even for root, who may write them.
+        {"/usr/bin", "/cfg", "/root", "/cfg/VantrelBackup/VantrelBackup.ini"},
+        {"/usr/local/bin/", nullptr, "/root", "/root/.config/VantrelBackup/VantrelBackup.ini"},
+        {"/bin/", "", "/home/u/", "/home/u/.config/VantrelBackup/VantrelBackup.ini"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.programDir + " " + (row.xdg ? row.xdg : "-"));

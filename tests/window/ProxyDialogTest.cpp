@@ -165,3 +165,25 @@ TEST_F(ProxyDialogTest, AStoredProxyIsInForceFromTheStart) {
                    [&](TForm2& dialog) { shownHost = dialog.Edit1->text().toStdString(); });
     EXPECT_EQ(shownHost, "127.0.0.1");
 }
+
+// A stored port that is no number: at start the box names the setting and the window starts
+// without a proxy, the file as it was; the dialog's own conversion error keeps its words.
+TEST_F(ProxyDialogTest, AStoredPortThatIsNoNumberStartsTheWindowWithoutAProxy) {
+    WriteIni("[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=80a\n");
+    ShowActive();
+    ASSERT_EQ(ShownErrors().size(), 1u);
+    EXPECT_EQ(ShownErrors()[0].message, "Proxy port: '80a' is not a valid integer value.");
+    EXPECT_EQ(Http().Proxy, "");
+    EXPECT_EQ(Http().ProxyPort, 0);
+    form->Button3->click();
+    EXPECT_FALSE(form->Memo1->toPlainText().startsWith("**Using Proxy Server"));
+    form->Button1->click();
+    EXPECT_EQ(IniBytes(), "[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=80a\n");
+
+    std::string shownPort;
+    UseProxyDialog("127.0.0.1", "80a", CloseBy::Ok,
+                   [&](TForm2& dialog) { shownPort = dialog.Edit2->text().toStdString(); });
+    EXPECT_EQ(shownPort, "80a");
+    ASSERT_EQ(ShownErrors().size(), 2u);
+    EXPECT_EQ(ShownErrors()[1].message, "'80a' is not a valid integer value.");
+}
