@@ -79,6 +79,10 @@ TEST_F(ProxyDialogTest, IsDrawnAsDesignedAndWaitsHidden) {
     EXPECT_EQ(dialog.Edit2->size(), QSize(121, 21));
     EXPECT_EQ(dialog.BitBtn1->size(), QSize(75, 25));
     EXPECT_EQ(dialog.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0x80));
+    // The port hint ends inside the dialog, on one line, its whole text a tooltip away.
+    EXPECT_LT(dialog.Label5->geometry().right(), dialog.width());
+    EXPECT_LT(dialog.Label5->height(), 2 * dialog.Label5->fontMetrics().height());
+    EXPECT_EQ(dialog.Label5->toolTip(), "(should be the port number on the proxy server)");
     // One button, the default one: Enter is OK, and there is nothing to cancel with.
     EXPECT_EQ(dialog.findChildren<QPushButton*>().size(), 1);
     EXPECT_TRUE(dialog.BitBtn1->isDefault());
