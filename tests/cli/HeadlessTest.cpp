@@ -193,16 +193,50 @@ TEST_F(HeadlessTest, BadUsageAndErrorsThatEndTheJobGiveStatusTwo) {
          "Try 'VantrelBackup --help' for more information.\n"},
         {{"--list", QString::fromStdString(missing), "--proxy", "", "--dest",
           QString::fromStdString(destination)},
-         "VantrelBackup: Cannot open file " + missing + "\n"},
+         "VantrelBackup: Cannot open file " + missing + ": No such file or directory\n"},
+        {{"--list", QString::fromStdString(Scratch("copy")), "--proxy", ""},
+         "VantrelBackup: Cannot open file " + Scratch("copy") + ": Is a directory\n"},
         // The stored proxy port is no number: the job cannot start as the window would.
         {{"--folder", "77154", "--dest", QString::fromStdString(destination)},
-         "VantrelBackup: '31x8' is not a valid integer value\n"},
+         "VantrelBackup: Proxy port: '31x8' is not a valid integer value.\n"},
     };
     for (const Case& c : cases) {
         const Result result = Run(c.arguments);
         EXPECT_EQ(result.status, 2) << c.arguments.join(' ').toStdString() << "\n" << result.out;
         EXPECT_EQ(result.err, c.err);
     }
+}
+
+TEST_F(HeadlessTest, AListThatNamesNoFolderOrMemberEndsWithStatusOne) {
+    const std::string list = Scratch("list.txt");
+    // What follows a Ctrl+Z is not read.
+    WriteFile(list, "f 77154\r\nuser pelmark\n\x1a"
+                    "f=77154\n");
+    const Result result = Run({"--list", QString::fromStdString(list), "--proxy", ""});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "VantrelBackup: no folder or member IDs in " + list + "\n");
+}
+
+// An installed program (one its user may not write beside) takes its settings from the user's
+// configuration folder, never from a file beside it; both site buttons stored unchecked mean
+// the second site, as in the window.
+TEST_F(HeadlessTest, AnInstalledProgramReadsTheSettingsInTheUsersConfigurationFolder) {
+    fixture::GalleryModel siteA, siteB;
+    fixture::Folder& trip = siteB.AddMember("pelmark").AddFolder("Trip").AddPictures(2, 1000);
+    Serve(siteA, siteB);
+    WriteFile(settingsFile, "[TForm1]\nEdit1_Text=" + Scratch("beside") + "\n");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Scratch("config/VantrelBackup"))));
+    WriteFile(
+        Scratch("config/VantrelBackup/VantrelBackup.ini"),
+        "[TForm1]\nEdit1_Text=" + destination +
+            "\nRadioButton1_Checked=False\nRadioButton2_Checked=False\n[TForm2]\nEdit1_Text=" +
+            proxy.substr(0, proxy.find(':')) + "\nEdit2_Text=" + proxy.substr(proxy.find(':') + 1) +
+            "\n");
+    RunAsInstalled();
+    const Result result = Run({"--folder", QString::fromStdString(trip.Id())});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(fixture::HashTree(destination), fixture::ExpectedMirror(siteB, trip));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Scratch("beside"))));
 }
 
 // Ctrl+C (SIGINT) and SIGTERM while a picture's transfer hangs: the transfer is cancelled as the
