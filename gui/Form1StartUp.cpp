@@ -4,13 +4,17 @@
 #include "platform/FileSystem.h"
 #include "platform/Installation.h"
 #include "settings/Form2.h"
+#include "ui/ErrorBox.h"
+#include "ui/Guard.h"
 
 #include <QLineEdit>
+#include <QTimer>
 
 // The stored proxy is handed to the HTTP client at start. A port the dialog stored that is no
-// number must not greet every start with a bare conversion error: the window starts without a
-// proxy, the box says which setting is wrong, and the settings file stays as it is (the dialog
-// shows the stored text again when it is opened, to be mended there).
+// number must not greet every start with a bare conversion error before any window: the window
+// starts without a proxy, then the box comes up over it saying which setting is wrong, and the
+// settings file stays as it is (the dialog shows the stored text again when it is opened, to be
+// mended there).
 void TForm1::WireStartUpProxy() {
     try {
         WireProxy();
@@ -22,7 +26,9 @@ void TForm1::WireStartUpProxy() {
             Form2->Edit1->clear();
             Form2->Edit2->clear();
         }
-        throw Exception("Proxy port: " + error.Message());
+        QTimer::singleShot(0, this, [message = "Proxy port: " + error.Message()] {
+            ui::Guarded([&message] { ui::ShowErrorBox(message); });
+        });
     }
 }
 

@@ -175,6 +175,8 @@ TEST_F(ProxyDialogTest, AStoredProxyIsInForceFromTheStart) {
 TEST_F(ProxyDialogTest, AStoredPortThatIsNoNumberStartsTheWindowWithoutAProxy) {
     WriteIni("[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=80a\n");
     ShowActive();
+    // The box comes up once the window is there.
+    QCoreApplication::processEvents();
     ASSERT_EQ(ShownErrors().size(), 1u);
     EXPECT_EQ(ShownErrors()[0].message, "Proxy port: '80a' is not a valid integer value.");
     EXPECT_EQ(Http().Proxy, "");
