@@ -14,10 +14,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // The program as a process, running jobs without a window: no display, HOME and the
@@ -70,24 +68,7 @@ protected:
                 QStringLiteral("--pause"), QStringLiteral("0")};
     }
 
-    // From now on the program runs as an installed one: from a program folder its user may not
-    // write, as an ordinary user (nobody) when the tests run as root.
-    void RunAsInstalled() {
-        asNobody_ = ::geteuid() == 0;
-        const QByteArray root = scratch_.path().toLocal8Bit();
-        const QByteArray bin = scratch_.filePath(QStringLiteral("bin")).toLocal8Bit();
-        ASSERT_EQ(::chmod(root.constData(), 0755), 0);
-        ASSERT_EQ(::chmod(bin.constData(), 0555), 0);
-        for (const char* dir : {"home", "copy"})
-            ASSERT_EQ(::chmod(scratch_.filePath(QString::fromLatin1(dir)).toLocal8Bit(), 0777), 0);
-    }
-
     void Start(QProcess& process, const QStringList& arguments) const {
-        if (asNobody_)
-            process.setChildProcessModifier([] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-                    ::_exit(127);
-            });
         process.setProcessEnvironment(environment);
         process.start(program, arguments);
         ASSERT_TRUE(process.waitForStarted(10000));
@@ -139,5 +120,4 @@ protected:
 
 private:
     QTemporaryDir scratch_;
-    bool asNobody_ = false;
 };

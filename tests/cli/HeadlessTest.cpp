@@ -217,28 +217,6 @@ TEST_F(HeadlessTest, AListThatNamesNoFolderOrMemberEndsWithStatusOne) {
     EXPECT_EQ(result.err, "VantrelBackup: no folder or member IDs in " + list + "\n");
 }
 
-// An installed program (one its user may not write beside) takes its settings from the user's
-// configuration folder, never from a file beside it; both site buttons stored unchecked mean
-// the second site, as in the window.
-TEST_F(HeadlessTest, AnInstalledProgramReadsTheSettingsInTheUsersConfigurationFolder) {
-    fixture::GalleryModel siteA, siteB;
-    fixture::Folder& trip = siteB.AddMember("pelmark").AddFolder("Trip").AddPictures(2, 1000);
-    Serve(siteA, siteB);
-    WriteFile(settingsFile, "[TForm1]\nEdit1_Text=" + Scratch("beside") + "\n");
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Scratch("config/VantrelBackup"))));
-    WriteFile(
-        Scratch("config/VantrelBackup/VantrelBackup.ini"),
-        "[TForm1]\nEdit1_Text=" + destination +
-            "\nRadioButton1_Checked=False\nRadioButton2_Checked=False\n[TForm2]\nEdit1_Text=" +
-            proxy.substr(0, proxy.find(':')) + "\nEdit2_Text=" + proxy.substr(proxy.find(':') + 1) +
-            "\n");
-    RunAsInstalled();
-    const Result result = Run({"--folder", QString::fromStdString(trip.Id())});
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_EQ(fixture::HashTree(destination), fixture::ExpectedMirror(siteB, trip));
-    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Scratch("beside"))));
-}
-
 // Ctrl+C (SIGINT) and SIGTERM while a picture's transfer hangs: the transfer is cancelled as the
 // Cancel button would, nothing of it stays, and the program ends at once with a summary.
 TEST_F(HeadlessTest, ASignalDuringAStalledTransferCancelsAtOnceAndKeepsNoPart) {

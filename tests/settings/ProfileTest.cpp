@@ -299,42 +299,34 @@ TEST_F(ProfileTest, ALinkedOrSpecialSettingsFileIsNeverReplacedAndNeverBlocks) {
     // A null device of our own; only root may make one.
     const bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     const struct {
-        std::string target; // what the link names
-        bool linked;
-        const char* expected;
+        std::string target; // what the link names, or the file itself when not linked
+        bool linked, written;
     } rows[] = {
-        {fifo, true, "Unable to write to "},
-        {fifo, false, "Unable to write to "},
-        {sub, true, "Unable to write to "},
-        {device, true, "written"},
-        {device, false, "written"},
-        {Path("later.ini"), true, "written"},
-        {"sub/relative.ini", true, "written"},
+        {fifo, true, false},
+        {fifo, false, false},
+        {sub, true, false},
+        {device, true, true},
+        {device, false, true},
+        {Path("later.ini"), true, true},
+        {"sub/relative.ini", true, true},
     };
     for (const auto& row : rows) {
         if (row.target == device && !haveDevice)
             continue;
         SCOPED_TRACE(row.target + (row.linked ? " linked" : ""));
         const std::string file = row.linked ? Path("link.ini") : row.target;
-        if (row.linked) {
-            ASSERT_EQ(::symlink(row.target.c_str(), file.c_str()), 0);
-        }
-        const std::string error = WriteError(file);
-        EXPECT_EQ(error, row.expected == std::string("written") ? "written" : row.expected + file);
+        ASSERT_TRUE(!row.linked || ::symlink(row.target.c_str(), file.c_str()) == 0);
+        EXPECT_EQ(WriteError(file), row.written ? "written" : "Unable to write to " + file);
         EXPECT_EQ(GetPrivateProfileString("S", "K", "none", file),
-                  row.target == device || error != "written" ? "none" : "v");
+                  row.written && row.target != device ? "v" : "none");
         struct stat info {};
-        if (row.linked) {
-            ASSERT_EQ(::lstat(file.c_str(), &info), 0);
-            EXPECT_TRUE(S_ISLNK(info.st_mode));
-            ::unlink(file.c_str());
-        }
+        EXPECT_TRUE(!row.linked || (::lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode)));
+        ::unlink(Path("link.ini").c_str());
     }
     struct stat info {};
     EXPECT_TRUE(::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
     EXPECT_TRUE(!haveDevice || (::stat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode)));
     // A dangling link's file is made where it says.
-    EXPECT_EQ(Bytes(Path("later.ini")), "[S]\nK=v\n");
     EXPECT_EQ(Bytes(Path("sub/relative.ini")), "[S]\nK=v\n");
 }
 

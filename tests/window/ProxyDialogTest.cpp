@@ -186,10 +186,7 @@ TEST_F(ProxyDialogTest, AStoredPortThatIsNoNumberStartsTheWindowWithoutAProxy) {
     form->Button1->click();
     EXPECT_EQ(IniBytes(), "[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=80a\n");
 
-    std::string shownPort;
-    UseProxyDialog("127.0.0.1", "80a", CloseBy::Ok,
-                   [&](TForm2& dialog) { shownPort = dialog.Edit2->text().toStdString(); });
-    EXPECT_EQ(shownPort, "80a");
+    UseProxyDialog("127.0.0.1", "80a", CloseBy::Ok);
     ASSERT_EQ(ShownErrors().size(), 2u);
     EXPECT_EQ(ShownErrors()[1].message, "'80a' is not a valid integer value.");
 }

@@ -16,6 +16,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <cstdlib>
+#include <fstream>
 #include <utility>
 
 TEST_F(WindowTest, StartsWithTheDesignDefaultsWhenNothingWasStored) {
@@ -46,12 +47,9 @@ TEST_F(WindowTest, AnInstalledProgramStartsInThePicturesFolderAndAJobMakesIt) {
         GTEST_SKIP() << "needs root to act as an ordinary user";
     const QString config = scratch.filePath("config"), pictures = scratch.filePath("my pics/2024");
     ASSERT_TRUE(QDir().mkpath(config));
-    QFile dirs(config + "/user-dirs.dirs");
-    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-    dirs.write("XDG_PICTURES_DIR=\"" + pictures.toUtf8() + "\"\n");
-    dirs.close();
+    std::ofstream(config.toStdString() + "/user-dirs.dirs")
+        << "XDG_PICTURES_DIR=\"" << pictures.toStdString() << "\"\n";
     ASSERT_EQ(::chmod(scratch.path().toLocal8Bit().constData(), 0777), 0);
-    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
     qunsetenv("XDG_PICTURES_DIR");
     const QString expected = pictures + "/VantrelBackup/";
@@ -62,7 +60,6 @@ TEST_F(WindowTest, AnInstalledProgramStartsInThePicturesFolderAndAJobMakesIt) {
         // Get by User, which makes nothing of the destination by itself.
         form->Button4->click();
     }
-    qputenv("XDG_CONFIG_HOME", oldConfig);
     EXPECT_TRUE(QFileInfo(expected).isDir());
     ASSERT_EQ(engine->fetches.size(), 1u);
     EXPECT_EQ(engine->fetches[0].second, expected.toStdString() + "pelmark.html");
