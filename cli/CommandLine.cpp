@@ -188,6 +188,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         if (line.jobArgument.isEmpty())
             return BadUsage(QStringLiteral("Empty value after %1.").arg(Quoted(name)));
     }
+    // The window's set number field holds five characters; a longer number would be filed
+    // under a shorter one's folder.
+    if (line.job == CommandJob::Set && line.jobArgument.size() > kMaxSetNumberLength)
+        return BadUsage(QStringLiteral("Set number '%1' is longer than %2 characters.")
+                            .arg(line.jobArgument)
+                            .arg(kMaxSetNumberLength));
     if (line.job == CommandJob::None) {
         for (const char* option : kJobSettingOptions)
             if (parser.isSet(QString::fromLatin1(option)))
@@ -249,10 +255,22 @@ QString CommandLineHelpText() {
                "only and are not stored. The job's log goes to standard output and ends with a\n"
                "summary; on a terminal, standard error shows the file in progress.\n"
                "\n"
+               "Settings and destination:\n"
+               "  The settings live in VantrelBackup.ini. An installed program (one in /usr/bin,\n"
+               "  /usr/local/bin, /bin or the bin directory of its install prefix, or in a\n"
+               "  directory its user may not write) keeps the file in\n"
+               "  $XDG_CONFIG_HOME/VantrelBackup/ (~/.config/VantrelBackup/ when XDG_CONFIG_HOME\n"
+               "  is not set), for every user, root included; a copy in a directory of its own\n"
+               "  keeps it beside the program. With no destination stored, the window of an\n"
+               "  installed program starts in VantrelBackup/ in the pictures directory\n"
+               "  (XDG_PICTURES_DIR, as the XDG user directories name it, else ~/Pictures),\n"
+               "  that of a copy in the copy's own directory.\n"
+               "\n"
                "Exit status:\n"
                "  0    the job ran to its end and no file failed\n"
                "  1    a file failed, or the job stopped early (the first page did not come, the\n"
-               "       folder, member or set does not exist, a listing page was given up)\n"
+               "       folder, member or set does not exist, a listing page was given up), or\n"
+               "       the --list file names no folder or member\n"
                "  2    bad usage, or an error that ended the job\n"
                "  130  cancelled by Ctrl+C (143 by SIGTERM); a second Ctrl+C ends at once\n");
 }

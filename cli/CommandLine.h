@@ -43,7 +43,8 @@ struct CommandLine {
     std::optional<int> pauseSeconds; // 0: no pause
 };
 
-inline constexpr int kMaxPauseSeconds = 15; // the window's pause field goes no further
+inline constexpr int kMaxPauseSeconds = 15;   // the window's pause field goes no further
+inline constexpr int kMaxSetNumberLength = 5; // as many as the window's set number field holds
 
 // Adds every option of the program to the parser: ours with their help texts, and Qt's own
 // window options hidden, so that those still reach the window as before.

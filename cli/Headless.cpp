@@ -1,5 +1,6 @@
 #include "cli/Headless.h"
 
+#include "cli/HeadlessList.h"
 #include "cli/HeadlessProgress.h"
 #include "cli/HeadlessSettings.h"
 #include "cli/HeadlessText.h"
@@ -8,7 +9,7 @@
 #include "platform/EventWait.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/PrivateProfile.h"
+#include "platform/Installation.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -145,6 +146,12 @@ public:
         clock.start();
         bool started = false;
         try {
+            // A list that names nothing to do is a mistake worth saying, not an empty success.
+            if (line_.job == CommandJob::List && !ListNamesAnyId(line_.jobArgument.toStdString())) {
+                Write(stderr, "VantrelBackup: no folder or member IDs in " +
+                                  line_.jobArgument.toStdString() + "\n");
+                return 1;
+            }
             Configure();
             started = true;
             RunJob();
@@ -181,21 +188,6 @@ private:
             ReadStoredSettings(platform::SettingsFilePath("VantrelBackup.ini"));
         TBackupEngine& engine = Engine();
 
-        std::string destination =
-            line_.destination ? line_.destination->toStdString() : stored.destination;
-        // A copy without a stored place goes where the command was given, not beside the
-        // program (which an installed copy cannot write).
-        if (destination.empty())
-            destination = QDir::currentPath().toStdString();
-        // The engine joins its page files to the destination as it is; inside is where they
-        // belong.
-        if (destination.back() != '/')
-            destination.push_back('/');
-        host_.destination = destination;
-        // The window's Get by User expects a destination that is there; a scheduled copy into a
-        // new directory should not fail for want of it. A failure shows at the first file.
-        (void)platform::ForceDirectories(destination);
-
         const bool siteB = line_.site ? *line_.site == GallerySite::B : stored.siteB;
         engine.SiteWord = siteB ? sites::kSiteBWord : sites::kSiteAWord;
 
@@ -208,10 +200,30 @@ private:
             // As the window hands the proxy dialog's fields to the client: a port that is no
             // number is an error.
             engine.NMHTTP1.Proxy = stored.proxyHost;
-            if (!stored.proxyPortText.empty())
-                engine.NMHTTP1.ProxyPort = StrToInt(stored.proxyPortText);
+            try {
+                if (!stored.proxyPortText.empty())
+                    engine.NMHTTP1.ProxyPort = StrToInt(stored.proxyPortText);
+            } catch (const EConvertError& error) {
+                throw Exception("Proxy port: " + error.Message() + ".");
+            }
             host_.proxyPortText = stored.proxyPortText;
         }
+
+        std::string destination =
+            line_.destination ? line_.destination->toStdString() : stored.destination;
+        // A copy without a stored place goes where the command was given, not beside the
+        // program (which an installed copy cannot write).
+        if (destination.empty())
+            destination = QDir::currentPath().toStdString();
+        // The engine joins its page files to the destination as it is; inside is where they
+        // belong.
+        if (destination.back() != '/')
+            destination.push_back('/');
+        host_.destination = destination;
+        // Made only once the settings are known to be usable. The window's Get by User expects a
+        // destination that is there; a scheduled copy into a new directory should not fail for want
+        // of it. A failure shows at the first file.
+        (void)platform::ForceDirectories(destination);
 
         if (line_.pauseSeconds) {
             host_.pauseEnabled = *line_.pauseSeconds > 0;

@@ -48,9 +48,14 @@ StoredSettings ReadStoredSettings(const std::string& iniFile) {
     StoredSettings stored;
     const Reader form1(iniFile, "TForm1");
     stored.destination = form1.Text("Edit1_Text");
-    // The two site buttons exclude each other and the first is checked by default; a checked
-    // button cannot be unchecked by itself, so only the second one's stored state decides.
-    stored.siteB = form1.Checked("RadioButton2_Checked", false);
+    // The site buttons restored as the window restores them, in order, from its design state
+    // (the first checked): checking one unchecks the other, and unchecking one leaves the other
+    // as it is. The window takes the first site only while its button is checked, so two
+    // buttons stored false give the second site.
+    bool siteA = form1.Checked("RadioButton1_Checked", true);
+    if (form1.Checked("RadioButton2_Checked", false))
+        siteA = false;
+    stored.siteB = !siteA;
     stored.pauseEnabled = form1.Checked("CheckBox1_Checked", false);
     // The pause field keeps its value within its range, as the window's spin box does.
     stored.pauseSeconds = std::clamp(form1.Number("SpinEdit1_Value", 4), 1, kMaxPauseSeconds);

@@ -27,7 +27,8 @@ install(FILES ${VANTREL_DATA}/${VANTREL_APP_ID}.svg
 install(FILES ${VANTREL_DATA}/copyright DESTINATION ${VANTREL_DOCDIR})
 
 # Generated files: the PNG icons drawn from the SVG, the manual page made from the program's own
-# --help and --version (so it cannot drift from them), the compressed changelog.
+# --help and --version (so it cannot drift from them) with the FILES and ENVIRONMENT sections
+# of data/VantrelBackup.h2m, the compressed changelog.
 find_program(VANTREL_RSVG_CONVERT rsvg-convert)
 find_program(VANTREL_HELP2MAN help2man)
 find_program(VANTREL_GZIP gzip)
@@ -58,9 +59,10 @@ if(VANTREL_HELP2MAN AND VANTREL_GZIP)
         OUTPUT ${man}.gz
         COMMAND ${VANTREL_HELP2MAN} -N --no-discard-stderr
                 -n "back up picture galleries and building-set instruction scans"
+                --include ${VANTREL_DATA}/VantrelBackup.h2m
                 -o ${man} $<TARGET_FILE:VantrelBackup>
         COMMAND ${VANTREL_GZIP} -9nf ${man}
-        DEPENDS VantrelBackup
+        DEPENDS VantrelBackup ${VANTREL_DATA}/VantrelBackup.h2m
         COMMENT "Making the manual page from --help"
         VERBATIM)
     list(APPEND generated ${man}.gz)

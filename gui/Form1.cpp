@@ -3,7 +3,7 @@
 #include "engine/Sites.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/PrivateProfile.h"
+#include "platform/Installation.h"
 #include "settings/Form2.h"
 #include "ui/Guard.h"
 #include "ui/Text.h"
@@ -129,12 +129,12 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormShow() {
     CheckBox3->setChecked(false);
     if (Edit1->text().isEmpty())
-        Edit1->setText(QString::fromStdString(platform::ProgramDir()));
+        Edit1->setText(QString::fromStdString(platform::DefaultDestination()));
     setWindowTitle(QString::fromLatin1(kCaption));
     DateTimePicker1->setTime(QTime::currentTime());
     engine_->MultimediaDisabled = false;
     engine_->SiteWord = RadioButton1->isChecked() ? sites::kSiteAWord : sites::kSiteBWord;
-    WireProxy();
+    WireStartUpProxy();
 }
 
 // Copies the proxy dialog's fields into the HTTP client. A port text that is not a number
@@ -244,6 +244,7 @@ void TForm1::RunJob(std::function<bool()> job) {
 
 void TForm1::RunJobBody(const std::function<bool()>& job) {
     SetJobButtonsRunning(true);
+    CreateDefaultDestination();
     JobCancelled = false;
     JobScope scope(jobDepth_);
     bool completed = false;

@@ -157,6 +157,9 @@ private:
     bool WaitForCancelledJob(std::function<void()> command);
     void SelectSite(const char* siteWord);
     void WireProxy();
+    // Start-up's own proxy wiring and the default destination's folders (Form1StartUp.cpp).
+    void WireStartUpProxy();
+    void CreateDefaultDestination();
     bool FocusBlocksShortcuts() const;
 
     std::unique_ptr<TBackupEngine> engine_;

@@ -57,9 +57,16 @@ struct ProfileLine {
     std::string_view value;
 };
 
+// An editor may put a UTF-8 byte-order mark first; it belongs to no line, and a write keeps it.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+size_t TextStart(std::string_view content) {
+    return content.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+}
+
 std::vector<ProfileLine> ParseLines(std::string_view content) {
     std::vector<ProfileLine> lines;
-    size_t begin = 0;
+    size_t begin = TextStart(content);
     while (begin < content.size()) {
         ProfileLine line;
         line.begin = begin;
@@ -110,11 +117,21 @@ std::optional<size_t> FindKey(const std::vector<ProfileLine>& lines,
     return std::nullopt;
 }
 
-// The whole file; nullopt when it cannot be opened or read, with errno telling why.
+// The whole file; nullopt when it cannot be opened or read, with errno telling why. Nothing
+// blocks: a FIFO, a socket or a directory is no settings file and reads as unreadable, and a
+// character device (a link to /dev/null keeps a user's settings from being saved) reads as
+// empty, since reading one may never end.
 std::optional<std::string> ReadWholeFile(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const bool device = S_ISCHR(info.st_mode);
+        ::close(fd);
+        errno = EINVAL;
+        return device ? std::optional<std::string>(std::string()) : std::nullopt;
+    }
     std::string content;
     char buffer[8192];
     for (;;) {
@@ -170,20 +187,57 @@ void CreateDirectories(const std::string& dir) {
     }
 }
 
+// The path a chain of links leads to, whether or not anything is there yet; the path itself
+// when it is no link. nullopt for a loop or a link that cannot be read.
+std::optional<std::string> FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return path;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
+        if (size <= 0 || static_cast<size_t>(size) >= target.size())
+            return std::nullopt;
+        target.resize(static_cast<size_t>(size));
+        path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
+    }
+    return std::nullopt;
+}
+
+// A character device takes the text where it is: opened without blocking and never replaced,
+// so that a link to /dev/null goes on swallowing the settings instead of becoming a file.
+void WriteToDevice(const std::string& device, const std::string& fileName,
+                   std::string_view content) {
+    const int fd = ::open(device.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        FailToWrite(fileName);
+    struct stat info {};
+    const bool written = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && WriteAll(fd, content);
+    if (::close(fd) != 0 || !written)
+        FailToWrite(fileName);
+}
+
 // Puts content in place of the file in one step: written and synced beside it under a temporary
-// name, then renamed over it.
+// name, then renamed over it. Only a regular file is replaced so; see WriteToDevice for a
+// character device, and anything else is refused.
 void ReplaceFile(const std::string& fileName, std::string_view content) {
-    std::string target = fileName;
-    // A link to the settings file stays a link: its target is what gets replaced.
-    if (char resolved[PATH_MAX]; ::realpath(fileName.c_str(), resolved) != nullptr)
-        target = resolved;
+    // A link to the settings file stays a link: what it leads to is written, and a link that
+    // leads nowhere yet gets its file made where it says.
+    const std::optional<std::string> followed = FollowLinks(fileName);
+    if (!followed)
+        FailToWrite(fileName);
+    const std::string& target = *followed;
 
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISCHR(existing.st_mode))
+        return WriteToDevice(target, fileName, content);
+    if (exists && !S_ISREG(existing.st_mode))
+        FailToWrite(fileName);
     if (exists) {
         // Renaming would get past a file its user may not write; refuse it as an in-place write
         // would.
-        const int probe = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (probe < 0)
             FailToWrite(fileName);
         ::close(probe);
@@ -251,7 +305,7 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
     const std::vector<ProfileLine> lines = ParseLines(content);
     const auto found = FindSection(lines, section);
     if (!found) {
-        if (!content.empty() && content.back() != '\n')
+        if (content.size() > TextStart(content) && content.back() != '\n')
             content += lineBreak;
         content += "[" + section + "]" + lineBreak + keyLine + lineBreak;
     } else if (const auto index = FindKey(lines, *found, key)) {
@@ -273,30 +327,6 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
         content.insert(at, inserted);
     }
     ReplaceFile(fileName, content);
-}
-
-std::string SettingsFilePath(const std::string& fileName, const std::string& programDir,
-                             const char* xdgConfigHome, const char* home) {
-    std::string dir = programDir;
-    if (!dir.empty() && dir.back() != '/')
-        dir.push_back('/');
-    // Effective rights, as the writes will have them.
-    if (!dir.empty() && ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
-        return dir + fileName;
-    std::string config;
-    // A relative configuration home is to be ignored.
-    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/')
-        config = xdgConfigHome;
-    else if (home != nullptr && home[0] == '/')
-        config = std::string(home) + "/.config";
-    else
-        return dir + fileName;
-    return config + "/VantrelBackup/" + fileName;
-}
-
-std::string SettingsFilePath(const std::string& fileName) {
-    return SettingsFilePath(fileName, ProgramDir(), std::getenv("XDG_CONFIG_HOME"),
-                            std::getenv("HOME"));
 }
 
 } // namespace platform

@@ -38,14 +38,4 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 void WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
 
-// Where the program keeps its settings file of this name: beside the program file when that
-// directory is writable (a portable copy), otherwise in the user's configuration directory
-// ($XDG_CONFIG_HOME, else ~/.config) under "VantrelBackup/", so that an installed copy can
-// always save. The directory there is created by the first write.
-std::string SettingsFilePath(const std::string& fileName);
-
-// The same choice for a given program directory and environment, for the tests.
-std::string SettingsFilePath(const std::string& fileName, const std::string& programDir,
-                             const char* xdgConfigHome, const char* home);
-
 } // namespace platform

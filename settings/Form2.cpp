@@ -1,7 +1,8 @@
 #include "settings/Form2.h"
 
-#include "platform/PrivateProfile.h"
+#include "platform/Installation.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -31,6 +32,25 @@ void MakeNavyHint(QLabel* label, int pixelSize) {
     palette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0x80));
     label->setPalette(palette);
     label->adjustSize();
+}
+
+// Keeps a one-line label inside the dialog's right edge without moving it: a smaller font
+// first, down to a size still easily read, then the text elided; the whole text is always its
+// tooltip.
+void FitOnOneLine(QLabel* label, int rightEdge) {
+    constexpr int kSmallestPixelSize = 9;
+    const QString text = label->text();
+    const int room = rightEdge - label->x();
+    label->setToolTip(text);
+    QFont font = label->font();
+    while (QFontMetrics(font).horizontalAdvance(text) > room &&
+           font.pixelSize() > kSmallestPixelSize) {
+        font.setPixelSize(font.pixelSize() - 1);
+        label->setFont(font);
+    }
+    label->setText(QFontMetrics(font).elidedText(text, Qt::ElideRight, room));
+    label->adjustSize();
+    label->resize(std::min(label->width(), room), label->height());
 }
 
 } // namespace
@@ -74,6 +94,7 @@ void TForm2::CreateControls() {
     Label2 = MakeLabel(this, "Proxy Port", 32, 112);
     Label5 = MakeLabel(this, "(should be the port number on the proxy server)", 88, 112);
     MakeNavyHint(Label5, 11);
+    FitOnOneLine(Label5, width() - 4);
     Edit2 = new QLineEdit(this);
     Edit2->setGeometry(32, 128, 121, 21);
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);

@@ -102,6 +102,8 @@ TEST(CommandLineTest, RefusesBadUsageWithAMessageNamingTheFault) {
         {{"--folder", ""}, "Empty value after '--folder'."},
         {{"--folder", "1", "--user", "x"}, "Give only one of"},
         {{"--set", "1", "--set", "2"}, "Option '--set' given more than once."},
+        // More than the window's set number field holds.
+        {{"--set", "123456"}, "Set number '123456' is longer than 5 characters."},
         {{"--dest", "/tmp"}, "Option '--dest' needs a job"},
         {{"--pause", "4"}, "Option '--pause' needs a job"},
         {{"--folder", "1", "--dest", ""}, "Empty value after '--dest'."},

@@ -25,11 +25,15 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
         {"[TForm1]\nEdit1_Text= \"/srv/copy\" \nRadioButton2_Checked=true\nCheckBox1_Checked=TRUE\n"
          "SpinEdit1_Value=7\n[TForm2]\nEdit1_Text=proxy.lan\nEdit2_Text=3128\n",
          "/srv/copy", true, "proxy.lan", "3128", true, 7},
-        // The first site's button cannot be unchecked by itself; a check box keeps its state
-        // for a word it does not know; the pause field keeps to its range, a text that is no
-        // number counting as 0.
+        // With the first site's button unchecked and the second not checked, the window takes
+        // the second site; a check box keeps its state for a word it does not know; the pause
+        // field keeps to its range, a text that is no number counting as 0.
         {"[TForm1]\nRadioButton1_Checked=False\nCheckBox1_Checked=yes\nSpinEdit1_Value=99\n", "",
-         false, "", "", false, 15},
+         true, "", "", false, 15},
+        {"[TForm1]\nRadioButton1_Checked=False\nRadioButton2_Checked=False\n", "", true, "", "",
+         false, 4},
+        {"[TForm1]\nRadioButton1_Checked=True\nRadioButton2_Checked=False\n", "", false, "", "",
+         false, 4},
         {"[TForm1]\nSpinEdit1_Value=four\n", "", false, "", "", false, 1},
         {"[TForm1]\nSpinEdit1_Value=$A\n", "", false, "", "", false, 10},
         // A destination stored in Latin-1 is shown, and so used, as the same characters.

@@ -193,16 +193,28 @@ TEST_F(HeadlessTest, BadUsageAndErrorsThatEndTheJobGiveStatusTwo) {
          "Try 'VantrelBackup --help' for more information.\n"},
         {{"--list", QString::fromStdString(missing), "--proxy", "", "--dest",
           QString::fromStdString(destination)},
-         "VantrelBackup: Cannot open file " + missing + "\n"},
+         "VantrelBackup: Cannot open file " + missing + ": No such file or directory\n"},
+        {{"--list", QString::fromStdString(Scratch("copy")), "--proxy", ""},
+         "VantrelBackup: Cannot open file " + Scratch("copy") + ": Is a directory\n"},
         // The stored proxy port is no number: the job cannot start as the window would.
         {{"--folder", "77154", "--dest", QString::fromStdString(destination)},
-         "VantrelBackup: '31x8' is not a valid integer value\n"},
+         "VantrelBackup: Proxy port: '31x8' is not a valid integer value.\n"},
     };
     for (const Case& c : cases) {
         const Result result = Run(c.arguments);
         EXPECT_EQ(result.status, 2) << c.arguments.join(' ').toStdString() << "\n" << result.out;
         EXPECT_EQ(result.err, c.err);
     }
+}
+
+TEST_F(HeadlessTest, AListThatNamesNoFolderOrMemberEndsWithStatusOne) {
+    const std::string list = Scratch("list.txt");
+    // What follows a Ctrl+Z is not read.
+    WriteFile(list, "f 77154\r\nuser pelmark\n\x1a"
+                    "f=77154\n");
+    const Result result = Run({"--list", QString::fromStdString(list), "--proxy", ""});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "VantrelBackup: no folder or member IDs in " + list + "\n");
 }
 
 // Ctrl+C (SIGINT) and SIGTERM while a picture's transfer hangs: the transfer is cancelled as the

@@ -1,6 +1,7 @@
 // The INI file calls under the settings storage: what a read returns, what a write keeps, and
 // how the file is replaced.
 #include "platform/Exceptions.h"
+#include "platform/Installation.h"
 #include "platform/PrivateProfile.h"
 #include "settings/IniFile.h"
 #include "tests/support/OrdinaryUser.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using platform::GetPrivateProfileString;
@@ -224,7 +226,7 @@ TEST_F(ProfileTest, AFileOrDirectoryThatMayNotBeWrittenIsRefused) {
     ::chmod(dirPath.constData(), 0700);
 }
 
-TEST_F(ProfileTest, TheSettingsFileLivesBesideTheProgramOnlyWhereItMayBeWritten) {
+TEST_F(ProfileTest, TheSettingsFileLivesBesideTheProgramOnlyWhenItIsNotInstalled) {
     const std::string programDir = dir.path().toStdString();
     const std::string unwritable = Path("readonly.ini") + "/"; // below a file: never writable
     Put(Path("readonly.ini"), "");
@@ -240,6 +242,10 @@ TEST_F(ProfileTest, TheSettingsFileLivesBesideTheProgramOnlyWhereItMayBeWritten)
         {unwritable, "", "/home/u", "/home/u/.config/VantrelBackup/VantrelBackup.ini"},
         {unwritable, "relative", "/home/u", "/home/u/.config/VantrelBackup/VantrelBackup.ini"},
         {unwritable, nullptr, nullptr, unwritable + "VantrelBackup.ini"},
+        // The system's program folders are an install even for root, who may write them.
+        {"/usr/bin", "/cfg", "/root", "/cfg/VantrelBackup/VantrelBackup.ini"},
+        {"/usr/local/bin/", nullptr, "/root", "/root/.config/VantrelBackup/VantrelBackup.ini"},
+        {"/bin/", "", "/home/u/", "/home/u/.config/VantrelBackup/VantrelBackup.ini"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.programDir + " " + (row.xdg ? row.xdg : "-"));
@@ -281,4 +287,59 @@ TEST_F(ProfileTest, IniFileReadsIntegersAsTheStorageWritesAndHandEditsThem) {
     }
     EXPECT_EQ(ini.ReadInteger("S", "Missing", 7), 7);
     EXPECT_EQ(ini.ReadInteger("Missing", "N", 7), 7);
+}
+
+// A settings file that is not a regular file, or a link to one: only a regular file is replaced,
+// a character device is written where it is, anything else is refused, nothing blocks, and the
+// link stays as it was.
+TEST_F(ProfileTest, ALinkedOrSpecialSettingsFileIsNeverReplacedAndNeverBlocks) {
+    const std::string fifo = Path("fifo"), device = Path("null"), sub = Path("sub");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(sub)));
+    // A null device of our own; only root may make one.
+    const bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const struct {
+        std::string target; // what the link names, or the file itself when not linked
+        bool linked, written;
+    } rows[] = {
+        {fifo, true, false},
+        {fifo, false, false},
+        {sub, true, false},
+        {device, true, true},
+        {device, false, true},
+        {Path("later.ini"), true, true},
+        {"sub/relative.ini", true, true},
+    };
+    for (const auto& row : rows) {
+        if (row.target == device && !haveDevice)
+            continue;
+        SCOPED_TRACE(row.target + (row.linked ? " linked" : ""));
+        const std::string file = row.linked ? Path("link.ini") : row.target;
+        ASSERT_TRUE(!row.linked || ::symlink(row.target.c_str(), file.c_str()) == 0);
+        EXPECT_EQ(WriteError(file), row.written ? "written" : "Unable to write to " + file);
+        EXPECT_EQ(GetPrivateProfileString("S", "K", "none", file),
+                  row.written && row.target != device ? "v" : "none");
+        struct stat info {};
+        EXPECT_TRUE(!row.linked || (::lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode)));
+        ::unlink(Path("link.ini").c_str());
+    }
+    struct stat info {};
+    EXPECT_TRUE(::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+    EXPECT_TRUE(!haveDevice || (::stat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode)));
+    // A dangling link's file is made where it says.
+    EXPECT_EQ(Bytes(Path("sub/relative.ini")), "[S]\nK=v\n");
+}
+
+// An editor's byte-order mark before the first section: the section is read, a write updates it
+// in place and the mark stays.
+TEST_F(ProfileTest, AByteOrderMarkFirstHidesNothingAndIsKept) {
+    const std::string file = Path("bom.ini");
+    Put(file, "\xEF\xBB\xBF[TForm1]\r\nEdit3_Text=4242\r\n");
+    EXPECT_EQ(GetPrivateProfileString("tform1", "Edit3_Text", "", file), "4242");
+    WritePrivateProfileString("TForm1", "Edit3_Text", "77154", file);
+    WritePrivateProfileString("TForm1", "Edit5_Text", "pelmark", file);
+    EXPECT_EQ(Bytes(file), "\xEF\xBB\xBF[TForm1]\r\nEdit3_Text=77154\r\nEdit5_Text=pelmark\r\n");
+    Put(file, "\xEF\xBB\xBF");
+    WritePrivateProfileString("TForm2", "Edit2_Text", "8080", file);
+    EXPECT_EQ(Bytes(file), "\xEF\xBB\xBF[TForm2]\nEdit2_Text=8080\n");
 }

@@ -79,6 +79,10 @@ TEST_F(ProxyDialogTest, IsDrawnAsDesignedAndWaitsHidden) {
     EXPECT_EQ(dialog.Edit2->size(), QSize(121, 21));
     EXPECT_EQ(dialog.BitBtn1->size(), QSize(75, 25));
     EXPECT_EQ(dialog.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0x80));
+    // The port hint ends inside the dialog, on one line, its whole text a tooltip away.
+    EXPECT_LT(dialog.Label5->geometry().right(), dialog.width());
+    EXPECT_LT(dialog.Label5->height(), 2 * dialog.Label5->fontMetrics().height());
+    EXPECT_EQ(dialog.Label5->toolTip(), "(should be the port number on the proxy server)");
     // One button, the default one: Enter is OK, and there is nothing to cancel with.
     EXPECT_EQ(dialog.findChildren<QPushButton*>().size(), 1);
     EXPECT_TRUE(dialog.BitBtn1->isDefault());
@@ -164,4 +168,25 @@ TEST_F(ProxyDialogTest, AStoredProxyIsInForceFromTheStart) {
     UseProxyDialog("127.0.0.1", "3128", CloseBy::CloseBox,
                    [&](TForm2& dialog) { shownHost = dialog.Edit1->text().toStdString(); });
     EXPECT_EQ(shownHost, "127.0.0.1");
+}
+
+// A stored port that is no number: at start the box names the setting and the window starts
+// without a proxy, the file as it was; the dialog's own conversion error keeps its words.
+TEST_F(ProxyDialogTest, AStoredPortThatIsNoNumberStartsTheWindowWithoutAProxy) {
+    WriteIni("[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=80a\n");
+    ShowActive();
+    // The box comes up once the window is there.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(ShownErrors().size(), 1u);
+    EXPECT_EQ(ShownErrors()[0].message, "Proxy port: '80a' is not a valid integer value.");
+    EXPECT_EQ(Http().Proxy, "");
+    EXPECT_EQ(Http().ProxyPort, 0);
+    form->Button3->click();
+    EXPECT_FALSE(form->Memo1->toPlainText().startsWith("**Using Proxy Server"));
+    form->Button1->click();
+    EXPECT_EQ(IniBytes(), "[TForm2]\nEdit1_Text=127.0.0.1\nEdit2_Text=80a\n");
+
+    UseProxyDialog("127.0.0.1", "80a", CloseBy::Ok);
+    ASSERT_EQ(ShownErrors().size(), 2u);
+    EXPECT_EQ(ShownErrors()[1].message, "'80a' is not a valid integer value.");
 }

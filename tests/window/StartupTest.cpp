@@ -1,6 +1,7 @@
 #include "WindowFixture.h"
 #include "engine/Sites.h"
 #include "platform/FileSystem.h"
+#include "tests/support/OrdinaryUser.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <cstdlib>
+#include <fstream>
 #include <utility>
 
 TEST_F(WindowTest, StartsWithTheDesignDefaultsWhenNothingWasStored) {
@@ -36,6 +38,31 @@ TEST_F(WindowTest, StartsWithTheDesignDefaultsWhenNothingWasStored) {
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(form->Engine().MultimediaDisabled);
     EXPECT_EQ(form->FormStorage1.IniFileName, iniFile);
+}
+
+// Installed (here: a program folder its user may not write), the program starts in a folder of
+// the user's pictures folder as the XDG user-dirs name it, and every job makes all of it first.
+TEST_F(WindowTest, AnInstalledProgramStartsInThePicturesFolderAndAJobMakesIt) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as an ordinary user";
+    const QString config = scratch.filePath("config"), pictures = scratch.filePath("my pics/2024");
+    ASSERT_TRUE(QDir().mkpath(config));
+    std::ofstream(config.toStdString() + "/user-dirs.dirs")
+        << "XDG_PICTURES_DIR=\"" << pictures.toStdString() << "\"\n";
+    ASSERT_EQ(::chmod(scratch.path().toLocal8Bit().constData(), 0777), 0);
+    qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    qunsetenv("XDG_PICTURES_DIR");
+    const QString expected = pictures + "/VantrelBackup/";
+    {
+        AsOrdinaryUser user;
+        ShowActive();
+        EXPECT_EQ(form->Edit1->text(), expected);
+        // Get by User, which makes nothing of the destination by itself.
+        form->Button4->click();
+    }
+    EXPECT_TRUE(QFileInfo(expected).isDir());
+    ASSERT_EQ(engine->fetches.size(), 1u);
+    EXPECT_EQ(engine->fetches[0].second, expected.toStdString() + "pelmark.html");
 }
 
 TEST_F(WindowTest, CaptionHasFourteenBlanksBetweenTitleAndVersion) {
