@@ -294,6 +294,8 @@ void TNMFTP::Connect() {
     if (Connected())
         return;
     directory_.clear();
+    // A listing parsed on a session that ended without Disconnect belongs to that session.
+    directoryList_.reset();
     TPowersock::Connect();
     try {
         Login();

@@ -297,6 +297,11 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
          {},
          "Listing too long: more than 5 lines",
          1500},
+        {"listing too large",
+         {head(std::vector<std::string>(5, std::string(230000, 'x')))},
+         {},
+         "Listing too long: more than 1 MB",
+         1500},
     };
     TBackupEngine& engine = Engine();
     engine.InstructionsFtpHost = "127.0.0.1";
@@ -304,6 +309,7 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
     engine.NMFTP1.QuitTimeOut = 300;
     engine.NMFTP1.ResyncTimeOut = 2000;
     engine.NMFTP1.MaxListingLines = 5;
+    engine.NMFTP1.MaxListingBytes = 1 << 20;
     host.setNumber = "8436";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
