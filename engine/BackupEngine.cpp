@@ -30,6 +30,8 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     NMFTP1.ParseList = false;
     NMFTP1.ProxyPort = 0;
     NMFTP1.OnConnect = [this](TComponent*) { NMFTP1Connect(); };
+    // The Cancel button ends a wait for the archive at once, not only between files.
+    NMFTP1.AbortWhen = [this] { return Host.Cancelled(); };
     NMFTP1.OnStatus = [this](TComponent*, const std::string& status) { Host.Status(status); };
     InstructionsFtpHost = sites::kInstructionsFtpHost;
 }

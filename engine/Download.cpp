@@ -88,7 +88,15 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
             platform::RenameFile(part.FileName(), target);
         if (stored)
             part.Release();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        // A cancelled job stops here, and a session that could not be opened anew ends it.
+        if (overFtp && Host.Cancelled())
+            throw;
+        if (overFtp && dynamic_cast<const EFTPSessionLost*>(&error) != nullptr) {
+            Host.Log("error ftping file");
+            done(TDownloadOutcome::Failed);
+            throw;
+        }
         stored = false;
     }
     if (!stored && overFtp) {

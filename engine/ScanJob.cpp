@@ -36,7 +36,15 @@ bool TBackupEngine::RunScanJob(const std::string& setNumber) {
     Host.Status("Establishing conection . . .");
     Host.Log(std::string(sites::kInstructionsWebBase) + slashPath);
     NMFTP1.Host = InstructionsFtpHost;
-    NMFTP1.Connect();
+    try {
+        NMFTP1.Connect();
+    } catch (const std::exception&) {
+        // A Cancel that ended a wait of the session stops the job as a Cancel between files
+        // does; the session is closed by then.
+        if (!Host.Cancelled())
+            throw;
+        Host.Log("Cancel button pressed, download stopped.");
+    }
     Host.Status(". . . done getting files");
     if (NMFTP1.Connected())
         NMFTP1.Disconnect();
@@ -50,6 +58,9 @@ void TBackupEngine::NMFTP1Connect() {
     try {
         NMFTP1.ChangeDirectory("/pub/brick/" + slashPath);
     } catch (const std::exception&) {
+        // A refusal leaves the session open; a cancel or a session lost is no answer on the set.
+        if (Host.Cancelled() || !NMFTP1.Connected())
+            throw;
         Host.Log("Set does not exist, download stopped.");
         NMFTP1.Disconnect();
         return;

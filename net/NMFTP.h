@@ -18,6 +18,13 @@ public:
     using Exception::Exception;
 };
 
+// The session had to be opened anew after a transfer left it out of step, and that failed: the
+// message is the error of the new login. Nothing more can be fetched over this session.
+class EFTPSessionLost : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
 // What an FTP operation was, as its success and failure events tell it.
 enum TCmdType : int {
     cmdChangeDir = 0,  // a command whose first word is "CWD"
@@ -43,6 +50,12 @@ using TNMListItem = std::function<void(const std::string& Listing)>;
 // OnConnect; the job (ChangeDirectory, List, Download) runs inside that handler; after Connect
 // has returned, Disconnect. Cancel ends the transfer in progress. Each transfer is bounded:
 // when neither connection brings anything for DataTimeOut, it fails with "Transfer timed out".
+//
+// The dialogue is never read out of step: the client counts the replies the server still owes.
+// A transfer that fails while one is owed waits ResyncTimeOut for it and drops it; when it does
+// not come, the session is closed and opened anew (login, "TYPE I" and the last directory
+// changed to), so the next transfer starts in step. Any other operation that fails with a reply
+// owed closes the session. Every reply must be whole within ReplyTimeOut of its command.
 class TNMFTP : public TPowersock {
 public:
     TNMFTP();
@@ -56,6 +69,17 @@ public:
     // How long a transfer may go without a byte on either connection (or without the server
     // opening the data connection), in milliseconds; 0 = no limit.
     int DataTimeOut = 31000;
+    // The deadline of every reply, from its command (from the connect for the greeting), and of
+    // the closing reply of a transfer, from the transfer's end; 0 = no limit.
+    int ReplyTimeOut = 31000;
+    // The deadline of the reply to "QUIT"; a server that keeps silent is left without it.
+    int QuitTimeOut = 3000;
+    // How long a failed transfer waits for the closing reply the server still owes.
+    int ResyncTimeOut = 5000;
+    // Bounds on what a hostile server can make the client hold.
+    size_t MaxReplyLines = 1000;
+    size_t MaxListingLines = 100000;
+    uint64_t MaxListingBytes = uint64_t{64} << 20;
 
     TNotifyEvent OnTransactionStart;
     TNotifyEvent OnTransactionStop;
@@ -102,15 +126,31 @@ public:
 
     // The byte count a transfer reply announces ("... (34567 bytes)."): the nearest number
     // before the word "bytes" in any case, unless that is the reply code; otherwise 0.
+    // The last "(N bytes)" in any case wins, so a number in a file name is never taken.
     static uint64_t ExtractByteCount(const std::string& Line);
+    // The size the server announced for the transfer in progress (or the last one); 0 when it
+    // announced none.
+    uint64_t AnnouncedBytes() const { return announced_; }
 
 private:
+    class Deadline;
     void ResetCancel();
     void DiscardUnread();
+    [[noreturn]] void RaiseAbort();
     std::string ReadReplyLine();
-    void ReadContinuationLines(std::string& Line);
+    // The rest of a reply whose first line is First: an "xyz-" reply runs to the first line that
+    // begins with "xyz ". Each line is reported and handed to onLine.
+    void ReadContinuationLines(const std::string& First,
+                               const std::function<void(const std::string&)>& onLine = nullptr);
     std::string ExchangeFirstLine(const std::string& Command);
     void CheckLoginReply();
+    void Login();
+    // Closes without waiting for the server: "QUIT" is sent, its reply not read.
+    void CloseNow();
+    bool StopWanted();
+    // After a failed transfer: drops the replies still owed, or opens the session anew.
+    void Resynchronise(TCmdType kind);
+    void ConsumeAbortReply();
     // The OnFailure / FTPException rule: returns when a handler took the failure.
     void Fail(TCmdType kind, const std::string& line);
     void OpenDataConnection(TCmdType kind);
@@ -122,7 +162,6 @@ private:
     void FinishTransfer();
     void CheckServerAbort();
     std::string ServerAbortLine() const;
-    std::string DrainAfterAbort();
     [[noreturn]] void RaiseTransferError(std::exception_ptr error);
     // The frame of every transfer: a fresh data connection, the transfer itself, and on success
     // the data connection gone and OnSuccess(kind); an error is raised by RaiseTransferError.
@@ -142,4 +181,12 @@ private:
     bool serverAbort_ = false;
     bool abandoned_ = false;
     std::string serverAbortLine_;
+    std::unique_ptr<TThreadTimer> replyTimer_;
+    std::string expiredText_;   // the error of the deadline that ran out, else empty
+    int owed_ = 0;              // replies the server still owes
+    bool awaitingData_ = false; // any error reply ends the data wait
+    bool draining_ = false;
+    std::string directory_; // the last directory changed to, for a new session
+    uint64_t announced_ = 0;
+    TCmdType kind_ = cmdList; // of the transfer in progress
 };

@@ -169,7 +169,16 @@ void TPowersock::PostSendMore() {
 }
 
 void TPowersock::Wait(const std::function<bool()>& done) {
-    platform::WaitUntil(done);
+    platform::WaitUntil([&]() {
+        PollAbort();
+        return done();
+    });
+}
+
+bool TPowersock::PollAbort() {
+    if (!cancelRequested_ && AbortWhen && AbortWhen())
+        RequestCancel();
+    return cancelRequested_;
 }
 
 // ---- connect and close ------------------------------------------------------------------
@@ -325,41 +334,58 @@ void TPowersock::TimerFired() {
 
 // ---- listen and accept ------------------------------------------------------------------
 
-void TPowersock::Listen(bool UseAcceptReply) {
+void TPowersock::Listen(bool UseAcceptReply, uint32_t Address) {
     Report(8, "Listening");
     asyncDone_ = false;
     if (Port < 0 || Port > 65535)
         throw ESockError("Invalid port number " + std::to_string(Port));
     // Bind and listen are not checked: a failed listen shows as an accept that never comes,
     // which Cancel ends.
-    socket_->Bind(0, static_cast<uint16_t>(Port));
+    socket_->Bind(Address, static_cast<uint16_t>(Port));
     acceptReply_ = UseAcceptReply;
     socket_->Select(platform::EventAccept);
     socket_->Listen(1);
 }
 
 platform::SocketHandle TPowersock::Accept() {
-    Wait([this]() { return asyncDone_ || cancelRequested_; });
-    if (cancelRequested_)
-        throw ESockError("Accepting Canceled");
-    if (!lastEventOk_)
-        throw ESockError("Error creating Data Connection");
-    Report(4, "Accepting");
-    uint32_t peerAddress = 0;
-    uint16_t peerPort = 0;
-    uint16_t error = 0;
-    const platform::SocketHandle handle = socket_->Accept(peerAddress, peerPort, error);
-    if (handle == platform::InvalidSocket)
-        throw ESockError("Error creating Data Connection");
-    remoteAddress_ = peerAddress;
-    remotePort_ = peerPort;
-    if (cancelRequested_) {
-        platform::AsyncSocket discard;
-        discard.Adopt(handle); // closed with it
-        cancelRequested_ = false;
-        throw EAbortError("Socket send aborted");
+    for (;;) {
+        Wait([this]() { return asyncDone_ || cancelRequested_; });
+        if (cancelRequested_)
+            throw ESockError("Accepting Canceled");
+        if (!lastEventOk_)
+            throw ESockError("Error creating Data Connection");
+        Report(4, "Accepting");
+        uint32_t peerAddress = 0;
+        uint16_t peerPort = 0;
+        uint16_t error = 0;
+        const platform::SocketHandle handle = socket_->Accept(peerAddress, peerPort, error);
+        if (handle == platform::InvalidSocket)
+            throw ESockError("Error creating Data Connection");
+        const bool stranger = AcceptOnlyFrom != 0 && peerAddress != AcceptOnlyFrom;
+        if (stranger || cancelRequested_) {
+            platform::AsyncSocket discard;
+            discard.Adopt(handle); // closed with it
+        }
+        if (stranger) {
+            // Whoever else reaches the port first must not supply the data; the next
+            // connection is announced again.
+            asyncDone_ = false;
+            continue;
+        }
+        remoteAddress_ = peerAddress;
+        remotePort_ = peerPort;
+        if (cancelRequested_) {
+            cancelRequested_ = false;
+            throw EAbortError("Socket send aborted");
+        }
+        return handle;
     }
-    return handle;
+}
+
+uint32_t TPowersock::LocalAddress() const {
+    uint32_t address = 0;
+    uint16_t port = 0;
+    return socket_->LocalName(address, port) ? address : 0;
 }
 
 std::string TPowersock::LocalAddressCommas() {

@@ -63,6 +63,12 @@ public:
     // and no line end is buffered, instead of waiting on until Cancel: a reply that can no
     // longer come must not hold the program. The fragment stays in ReceivedData.
     bool ReadLnEndsAtClose = false;
+    // Tested in every wait of this session: once it returns true the wait ends as a Cancel
+    // would end it. The owner's Cancel button reaches a wait this way without a call of its own.
+    std::function<bool()> AbortWhen;
+    // Accept takes a connection only from this address (host byte order) and closes any other,
+    // waiting on for the right one; 0 takes anyone.
+    uint32_t AcceptOnlyFrom = 0;
     TNotifyEvent OnConnect;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnectionFailed;
@@ -106,7 +112,10 @@ public:
     void SendFile(const std::string& FileName);
     void CaptureFile(const std::string& FileName);
     void CaptureString(std::string& Text, int Count);
-    void Listen(bool UseAcceptReply);
+    // Listens on Address (host byte order; 0 = every local address) and Port.
+    void Listen(bool UseAcceptReply, uint32_t Address = 0);
+    // Sets CancelRequested when AbortWhen asks for it; returns CancelRequested.
+    bool PollAbort();
     std::string LocalAddressCommas();
     std::string LocalPortCommas();
     std::string ErrorText(uint16_t Code);
@@ -123,6 +132,9 @@ public:
     std::string_view ReceivedData() const { return receiveStream_.View(); }
 
     bool Connected() const;
+    // The addresses of the connection, host byte order; 0 when not known.
+    uint32_t LocalAddress() const;
+    uint32_t RemoteAddress() const { return remoteAddress_; }
     bool CancelRequested() const;
     bool TimedOut() const { return timedOut_; }
     int16_t ReplyCode() const;

@@ -4,6 +4,8 @@
 #include "tests/support/FtpScript.h"
 #include "tests/support/Peers.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <fstream>
 #include <map>
 
@@ -133,15 +135,6 @@ TEST_F(ScanJobTest, RefusedNumbersAndAMissingSet) {
     EXPECT_FALSE(Engine().NMFTP1.Connected());
 }
 
-namespace {
-
-std::string ListingLine(const std::string& name, size_t size) {
-    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Dec 08 14:08 " + name +
-           "\r\n";
-}
-
-} // namespace
-
 // Names from a listing that would land outside the set's directory are not fetched; a transfer
 // that the server aborts, or whose data connection goes silent, fails that file alone and
 // leaves nothing under its name; the job goes on to its end.
@@ -175,6 +168,7 @@ TEST_F(EngineTest, HostileListingNamesAndFailedTransfersFailOneFileEach) {
     engine.InstructionsFtpHost = "127.0.0.1";
     engine.NMFTP1.Port = server.Port();
     engine.NMFTP1.DataTimeOut = 400;
+    engine.NMFTP1.ResyncTimeOut = 400;
     host.setNumber = "8436";
 
     ASSERT_TRUE(host.RunScanJob());
@@ -189,4 +183,115 @@ TEST_F(EngineTest, HostileListingNamesAndFailedTransfersFailOneFileEach) {
     EXPECT_EQ(Strays(OnDisk()), std::vector<std::string>{});
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"backup"});
+}
+
+// Broken and hostile archives. Each script runs the whole job: the files stored byte for byte,
+// the job's end (normal, or the error it ends with) and its time bound are checked.
+TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
+    using namespace ftpscript;
+    using S = ScriptedServer;
+    const std::string a = S::Pattern(0, 5000), page2 = S::Pattern(9, 5000), c = "CCCC";
+    const auto head = [](std::vector<std::string> names, const Script& greeting = Greeting()) {
+        std::string listing;
+        for (const std::string& name : names)
+            listing += ListingLine(name, 4);
+        return Join({greeting, Answer("331 Please specify the password.\r\n"),
+                     Answer("230 Login successful.\r\n"), Answer("200 Binary mode.\r\n"), Cwd(),
+                     Answer("215 UNIX Type: L8\r\n"), Port(),
+                     Transfer("150 Here comes the directory listing.\r\n", listing)});
+    };
+    const Script three = head({"a.jpg", "page2.jpg", "c.jpg"});
+    const Script retrPage2 =
+        Join({Port(), {S::ExpectLine(), S::Send(OpeningFor("page2.jpg", 5000))}});
+    const Script stalled = Join({retrPage2, {S::OpenData(), S::SendData(page2.substr(0, 2500))}});
+    const Script stranger = Join({retrPage2,
+                                  {S::StrangerData("EVIL"), S::OpenData(), S::SendData(page2),
+                                   S::CloseData(), S::Send("226 Transfer complete.\r\n")}});
+    const Script refused = {S::Send("425 Failed to establish connection.\r\n")};
+    const Script silent = {S::ExpectLine(), S::Silent()};
+    using Files = std::map<std::string, std::string>;
+    const Files all = {{"a.jpg", a}, {"page2.jpg", page2}, {"c.jpg", c}},
+                ac = {{"a.jpg", a}, {"c.jpg", c}};
+    struct Row {
+        const char* fault;
+        std::vector<Script> scripts;
+        Files stored;
+        std::string error;
+        int bound, cancelAt = 0, dataTimeOut = 400;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"late closing reply", {Join({three, Retr("a.jpg", a), stalled, {S::Stall(1500),
+          S::CloseData(), S::Send("451 Transfer aborted.\r\n")}, Retr("c.jpg", c), Quit()})},
+         ac, "", 2500},
+        {"closing reply never comes", {Join({three, Retr("a.jpg", a), stalled, {S::Silent()}}),
+          Join({Login(), Cwd(), Retr("c.jpg", c), Quit()})}, ac, "", 3500},
+        {"stranger on the data port",
+         {Join({three, Retr("a.jpg", a), stranger, Retr("c.jpg", c), Quit()})}, all, "", 1500},
+        {"silent greeting", {{S::Silent()}}, {}, "Timed out waiting for the server's greeting", 2500},
+        {"silent CWD", {Join({Login(), silent})}, {}, "Timed out waiting for the reply to CWD", 2500},
+        {"cancel in a silent CWD", {Join({Login(), silent})}, {}, "", 1000, 200},
+        {"silent QUIT", {Join({three, Retr("a.jpg", a), Retr("page2.jpg", page2),
+          Retr("c.jpg", c), silent})}, all, "", 1000},
+        {"free-text middle lines", {Join({head({"a.jpg", "c.jpg"}, {S::Send("220-Archive\r\n"
+          "free text\r\n220-more\r\n 220 indented\r\n220 Ready.\r\n")}), Retr("a.jpg", a),
+          Retr("c.jpg", c), Quit()})}, ac, "", 1500},
+        {"byte count in a file name", {Join({head({"99999bytes.jpg"}),
+          Retr("99999bytes.jpg", "TEN BYTES!"), Quit()})}, {{"99999bytes.jpg", "TEN BYTES!"}}, "",
+         1500},
+        {"error reply instead of the data connection", {Join({three, Retr("a.jpg", a), retrPage2,
+          refused, Retr("c.jpg", c), Quit()})}, ac, "", 1500, 0, 20000},
+        {"error reply instead of the listing", {Join({Login(), Cwd(),
+          Answer("215 UNIX Type: L8\r\n"), Port(), {S::ExpectLine(),
+          S::Send("150 Here comes the directory listing.\r\n")}, refused, Quit()})}, {},
+         "425 Failed to establish connection.\r\n", 1500, 0, 20000},
+        {"listing too long", {head({"1", "2", "3", "4", "5", "6"})}, {},
+         "Listing too long: more than 5 lines", 1500},
+        {"listing too large", {head(std::vector<std::string>(5, std::string(230000, 'x')))}, {},
+         "Listing too long: more than 1 MB", 1500},
+    };
+    // clang-format on
+    TBackupEngine& engine = Engine();
+    engine.InstructionsFtpHost = "127.0.0.1";
+    engine.NMFTP1.ReplyTimeOut = 1500;
+    engine.NMFTP1.QuitTimeOut = 300;
+    engine.NMFTP1.ResyncTimeOut = 2000;
+    engine.NMFTP1.MaxListingLines = 5;
+    engine.NMFTP1.MaxListingBytes = 1 << 20;
+    host.setNumber = "8436";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        QDir(QString::fromStdString(destination)).removeRecursively();
+        log.clear();
+        ScriptedServer server(row.scripts);
+        engine.NMFTP1.Port = server.Port();
+        engine.NMFTP1.DataTimeOut = row.dataTimeOut;
+        // The cancel of the row, and a guard that ends a job that would hang.
+        QTimer cancel, guard;
+        QObject::connect(&cancel, &QTimer::timeout, [&] { host.cancelled = true; });
+        QObject::connect(&guard, &QTimer::timeout, [&] { engine.CancelTransfers(); });
+        if (row.cancelAt > 0)
+            cancel.start(row.cancelAt);
+        guard.start(row.bound + 3000);
+        QElapsedTimer clock;
+        clock.start();
+        std::string error;
+        try {
+            EXPECT_TRUE(host.RunScanJob());
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        EXPECT_LT(clock.elapsed(), row.bound);
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(LogCount("Cancel button pressed, download stopped."), row.cancelAt > 0 ? 1u : 0u);
+        EXPECT_FALSE(engine.NMFTP1.Connected());
+        fixture::Mirror expected;
+        for (const auto& [name, bytes] : row.stored)
+            expected["scans/08000/8436/" + name] = fixture::ContentHash(bytes);
+        EXPECT_EQ(OnDisk(), expected);
+        if (server.Connections() > 1) {
+            EXPECT_NE(server.Received(1).find("TYPE I\r\nCWD /pub/brick//scans/08000/8436/\r\n"),
+                      std::string::npos);
+        }
+    }
 }

@@ -96,19 +96,19 @@ TEST_F(FtpTest, ATransferThatDoesNotCompleteFails) {
         {"421 while the data connection stays open",
          Join({dataOpen,
                {Server::Send("421 Service not available, closing control connection.\r\n"),
-                Server::Stall(-1)}}),
+                Server::Silent()}}),
          "FTPException: 421 Service not available, closing control connection.\r\n"},
-        {"data connection never opens", Join({retrAnswered, {Server::Stall(-1)}}),
+        {"data connection never opens", Join({retrAnswered, {Server::Silent()}}),
          "ESockError: Transfer timed out"},
-        {"data connection goes silent", Join({dataOpen, {Server::Stall(-1)}}),
+        {"data connection goes silent", Join({dataOpen, {Server::Silent()}}),
          "ESockError: Transfer timed out"},
-        {"no closing reply", Join({dataOpen, {Server::CloseData(), Server::Stall(-1)}}),
+        {"no closing reply", Join({dataOpen, {Server::CloseData(), Server::Silent()}}),
          "ESockError: Transfer timed out"},
         {"server hangs up", Join({dataOpen, {Server::CloseData(), Server::Close()}}),
          "ESockError: Connection closed by peer"},
-        {"Cancel before the data connection opens", Join({retrAnswered, {Server::Stall(-1)}}),
+        {"Cancel before the data connection opens", Join({retrAnswered, {Server::Silent()}}),
          "ESockError: Accepting Canceled", true},
-        {"Cancel while the bytes come", Join({dataOpen, {Server::Stall(-1)}}),
+        {"Cancel while the bytes come", Join({dataOpen, {Server::Silent()}}),
          "EAbortError: Socket send aborted", true},
     };
     for (const Row& row : rows) {
@@ -122,6 +122,7 @@ TEST_F(FtpTest, ATransferThatDoesNotCompleteFails) {
         client.Port = server.Port();
         client.UserID = client.Password = "Anonymous";
         client.DataTimeOut = 300;
+        client.ResyncTimeOut = 200;
         client.Connect();
         if (row.cancel)
             Later(100, [&]() { client.Cancel(); });

@@ -48,4 +48,24 @@ inline Script Transfer(const std::string& preliminary, const std::string& data,
             Server::SendData(data), Server::CloseData(),       Server::Send(closing)};
 }
 
+inline Script Cwd(const std::string& reply = "250 Directory successfully changed.\r\n") {
+    return Answer(reply);
+}
+
+// A file's line in a Unix listing.
+inline std::string ListingLine(const std::string& name, size_t size) {
+    return "-rw-r--r--    1 ftp      ftp      " + std::to_string(size) + " Dec 08 14:08 " + name +
+           "\r\n";
+}
+
+inline std::string OpeningFor(const std::string& name, size_t size) {
+    return "150 Opening BINARY mode data connection for " + name + " (" + std::to_string(size) +
+           " bytes).\r\n";
+}
+
+// PORT and RETR of a whole file, as vsftpd answers them.
+inline Script Retr(const std::string& name, const std::string& bytes) {
+    return Join({Port(), Transfer(OpeningFor(name, bytes.size()), bytes)});
+}
+
 } // namespace ftpscript

@@ -167,11 +167,15 @@ bool LoopbackPortAddress(const std::string& line, sockaddr_in& address) {
     return true;
 }
 
-int ConnectTo(const sockaddr_in& address) {
+int ConnectTo(const sockaddr_in& address, uint32_t from = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(from);
+    if ((from != 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) ||
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
         return -1;
     }
@@ -187,6 +191,7 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
     sockaddr_in dataAddress{};
     bool havePort = false;
     int dataFd = -1;
+    std::vector<int> strangers;
     for (const Step& step : script) {
         if (!open || stopping_)
             break;
@@ -228,6 +233,18 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
                 ::close(dataFd);
             dataFd = -1;
             break;
+        case Step::Kind::Silent:
+            while (ReadMore(fd, pending, index)) {
+            }
+            break;
+        case Step::Kind::StrangerData: {
+            const int stranger = havePort ? ConnectTo(dataAddress, 0x7F000002) : -1;
+            if (stranger >= 0) {
+                strangers.push_back(stranger);
+                SendAll(stranger, step.bytes.data(), step.bytes.size());
+            }
+            break;
+        }
         case Step::Kind::ExpectBytes:
             while (pending.size() < step.count && ReadMore(fd, pending, index)) {
             }
@@ -257,6 +274,8 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
     }
     if (dataFd >= 0)
         ::close(dataFd);
+    for (const int stranger : strangers)
+        ::close(stranger);
     if (open) {
         while (ReadMore(fd, pending, index)) {
         }

@@ -51,7 +51,9 @@ public:
             OpenData,
             SendData,
             SendDataPattern,
-            CloseData
+            CloseData,
+            Silent,
+            StrangerData
         };
         Kind kind;
         std::string bytes;
@@ -91,6 +93,13 @@ public:
         return {Step::Kind::SendDataPattern, {}, count, 0};
     }
     static Step CloseData() { return {Step::Kind::CloseData, {}, 0, 0}; }
+    // Says nothing more until the client closes (what it sends meanwhile is recorded).
+    static Step Silent() { return {Step::Kind::Silent, {}, 0, 0}; }
+    // A third party: connects to the last PORT address from 127.0.0.2 and sends bytes there,
+    // leaving its connection open until the script ends.
+    static Step StrangerData(std::string bytes) {
+        return {Step::Kind::StrangerData, std::move(bytes), 0, 0};
+    }
 
     // Deterministic test bytes: byte i of the stream is Pattern(i, 1).
     static std::string Pattern(size_t offset, size_t count);

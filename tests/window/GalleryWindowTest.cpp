@@ -4,6 +4,7 @@
 #include "tests/support/GalleryModel.h"
 #include "tests/support/GallerySite.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -81,4 +82,30 @@ TEST_F(WindowTest, ClosingDuringAScanDownloadEndsItAndKeepsNoPartialFile) {
     EXPECT_TRUE(ShownErrors().empty());
     EXPECT_EQ(fixture::HashTree(dir.path().toStdString()), fixture::Mirror{});
     EXPECT_EQ(fixture::StrayFiles(dir.path().toStdString(), {}), std::vector<std::string>{});
+}
+
+// Cancel ends a wait for a silent archive at once (its reply deadline is 31 s): the job stops as
+// a Cancel between files stops it, with the buttons back to idle and no error box.
+TEST_F(WindowTest, CancelEndsAWaitForASilentArchiveAtOnce) {
+    using namespace ftpscript;
+    ScriptedServer server(
+        Join({Login(), {ScriptedServer::ExpectLine(), ScriptedServer::Silent()}}));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    form->UseEngine(std::make_unique<TBackupEngine>(*form));
+    ShowActive();
+    form->Engine().InstructionsFtpHost = "127.0.0.1";
+    form->Engine().NMFTP1.Port = server.Port();
+    form->Edit1->setText(dir.path() + "/");
+    QTimer::singleShot(300, form.get(), [this] { form->Button1->click(); });
+    QElapsedTimer clock;
+    clock.start();
+    Focus(form->Button2);
+    Press(Qt::Key_N);
+
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_FALSE(form->JobRunning());
+    EXPECT_TRUE(form->Button2->isEnabled() && !form->Button1->isEnabled());
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_TRUE(form->Memo1->toPlainText().endsWith("Cancel button pressed, download stopped."));
 }
