@@ -16,7 +16,7 @@ const std::string kGaveUp = "**Tried 5 times and got errors every time, skipping
 // A member whose top folders each play one trick of a sloppy or hostile site. Each trick costs
 // at most its own folder, the destination gets nothing but pictures, and no folder waits for the
 // watchdog once the server has plainly failed. Each row: the folder, the retry and give-up lines
-// of its part of the log, one more line that part must hold, and the part's time bound.
+// of its part of the log, and the part's time bound.
 TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
     fixture::GalleryModel model;
     fixture::Member& m = model.AddMember("hostile");
@@ -59,21 +59,12 @@ TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
     struct Row {
         Folder* folder;
         long retries, gaveUp;
-        std::string logged;
         double seconds = 1.5;
     };
     const std::vector<Row> rows = {
-        {&refused, 0, 0, "** Skipping file \\gallery\\hostile\\Refused\\Nowhere\\../34.html"},
-        {&scratch, 0, 0, ""},
-        {&names, 0, 0, ""},
-        {&cut, 0, 0, "** Deleting file pic003.jpg"},
-        {&stalls, 6, 1, "", 4.0},
-        {&first, 5, 1, ""},
-        {&listLoop, 0, 0, ""},
-        {&thumbLoop, 0, 0, ""},
-        {&upload, 0, 0, ""},
-        {&upper, 0, 0, ""},
-        {&noThumb, 5, 1, ""},
+        {&refused, 0, 0},     {&scratch, 0, 0}, {&names, 0, 0},    {&cut, 0, 0},
+        {&stalls, 6, 1, 4.0}, {&first, 5, 1},   {&listLoop, 0, 0}, {&thumbLoop, 0, 0},
+        {&upload, 0, 0},      {&upper, 0, 0},   {&noThumb, 5, 1},
     };
     Serve(model);
     Engine().StallLimit = 1;
@@ -111,7 +102,6 @@ TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
         };
         EXPECT_EQ(part(kRetry), rows[i].retries);
         EXPECT_EQ(part(kGaveUp), rows[i].gaveUp);
-        EXPECT_TRUE(rows[i].logged.empty() || part(rows[i].logged) == 1) << rows[i].logged;
         EXPECT_LT(std::chrono::duration<double>(logTimes[to] - logTimes[from]).count(),
                   rows[i].seconds);
     }
