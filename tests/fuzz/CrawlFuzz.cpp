@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string destination = root.path().toStdString() + "/dest/";
     std::filesystem::create_directory(destination);
     // The job's folder of page files goes here too, so that a page file it leaves is seen.
-    const std::string pages = root.path().toStdString() + "/pages";
-    std::filesystem::create_directory(pages);
-    qputenv("TMPDIR", QByteArray::fromStdString(pages));
+    const std::string pageDir = root.path().toStdString() + "/pages";
+    std::filesystem::create_directory(pageDir);
+    qputenv("TMPDIR", QByteArray::fromStdString(pageDir));
     {
         TPlainHost host;
         host.destination = destination;
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& entry :
          std::filesystem::recursive_directory_iterator(root.path().toStdString())) {
         const std::string path = entry.path().string();
-        FUZZ_CHECK(path.rfind(destination, 0) == 0 || path + "/" == destination || path == pages);
+        FUZZ_CHECK(path.rfind(destination, 0) == 0 || path + "/" == destination || path == pageDir);
         const std::string name = entry.path().filename().string();
         const bool transient = name.size() >= 5 && (name.substr(name.size() - 5) == ".html" ||
                                                     name.substr(name.size() - 4) == ".htm" ||
