@@ -2,14 +2,31 @@
 
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
-namespace {
+#include <QDir>
+#include <QTemporaryDir>
 
-// The watchdog gives a transfer this many silent ticks (seconds); the next one cancels it.
-constexpr int32_t StallLimit = 30;
+// Gives a job its folder of page files for as long as it runs. A folder that is there already
+// (made by a walk run on its own) is used and left to the engine.
+class TBackupEngine::ScratchScope {
+public:
+    explicit ScratchScope(TBackupEngine& engine) : engine_(engine), owner_(!engine.scratch_) {
+        if (owner_)
+            engine_.ScratchDir();
+    }
+    ~ScratchScope() {
+        if (owner_)
+            engine_.scratch_.reset();
+    }
+    ScratchScope(const ScratchScope&) = delete;
+    ScratchScope& operator=(const ScratchScope&) = delete;
 
-} // namespace
+private:
+    TBackupEngine& engine_;
+    bool owner_;
+};
 
 TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     NMHTTP1.Port = 0;
@@ -36,6 +53,19 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     InstructionsFtpHost = sites::kInstructionsFtpHost;
 }
 
+TBackupEngine::~TBackupEngine() = default;
+
+std::string TBackupEngine::ScratchDir() {
+    if (!scratch_) {
+        const QString pattern = QDir::tempPath() + "/vantrel-pages-XXXXXX";
+        auto made = std::make_unique<QTemporaryDir>(pattern);
+        if (!made->isValid())
+            throw EFCreateError("Cannot create file " + pattern.toStdString());
+        scratch_ = std::move(made);
+    }
+    return scratch_->path().toStdString() + "/";
+}
+
 void TBackupEngine::CancelTransfers() {
     NMHTTP1.Cancel();
     NMFTP1.Abandon();
@@ -45,10 +75,6 @@ std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery 
                                       const std::string& id) {
     const char* parameter = query == GalleryQuery::Folder ? "?f=" : "?m=";
     return "http://www." + siteWord + ".com/cgi-bin/gallery.cgi" + parameter + id;
-}
-
-std::string TBackupEngine::FirstPageFile(const std::string& destination, const std::string& id) {
-    return destination + id + ".html";
 }
 
 std::string TBackupEngine::SiteUrl(const std::string& path) const {
@@ -67,19 +93,24 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
         Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));
     LastFolderName.clear();
 
+    ScratchScope scratch(*this);
     const std::string url = GalleryUrl(SiteWord, query, id);
-    if (!FetchPage(url, FirstPageFile(destination, id)))
+    const std::string pageDir = ScratchDir();
+    const std::string pageName = ScratchName();
+    if (!FetchPage(url, pageDir + pageName + ".html"))
         return false;
     Host.Log(url);
     {
         OpenPageScope open(*this, url);
-        CrawlFolder(destination, id);
+        CrawlFolder(pageDir, pageName);
     }
     Host.Status(". . . done getting files");
     return true;
 }
 
 bool TBackupEngine::WatchdogTick() {
+    if (pausing_)
+        return false;
     if (TransferWatched())
         ++StallCounter;
     // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must

@@ -1,6 +1,5 @@
 #include "engine/BackupEngine.h"
 #include "engine/CutRules.h"
-#include "engine/LocalDirs.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "engine/TakeLine.h"
@@ -13,6 +12,27 @@ namespace {
 
 bool Contains(std::string_view text, std::string_view marker) {
     return Pos(marker, text) > 0;
+}
+
+// A picture's URL is made of a page's path and an ALT text, which may hold bytes that cannot
+// stand in a request line (a blank, control bytes, bytes above ASCII) or would change what it
+// names ("#", "?"). Those are percent-encoded; every other byte, "%" included, stays as it is,
+// so an ordinary name is asked for exactly as before.
+std::string PictureUrlPath(std::string_view path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || c == '#' || c == '?') {
+            encoded += '%';
+            encoded += hex[byte >> 4];
+            encoded += hex[byte & 0x0F];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
 }
 
 } // namespace
@@ -35,11 +55,9 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
             LocalSub = Copy(LocalSub, 1, CgiPos - 1);
             Delete(Path, 1, Pos("/cgi-bin/", Path) - 1);
         }
-        const std::string pageName = "temp" + PageNo + ".htm";
-        if (!SafePlace(LocalSub, pageName))
+        if (!SafePlace(LocalSub, "temp" + PageNo + ".htm"))
             return;
-        MakeLocalDirs(Host.Destination(), LocalSub);
-        const std::string pageFile = Host.Destination() + LocalSub + pageName;
+        const std::string pageFile = ScratchDir() + ScratchName() + ".htm";
         if (!FetchPage(SiteUrl(Path), pageFile))
             return;
         TransientFile pageScope(pageFile);
@@ -78,8 +96,8 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
                     const std::string Name = KeepBefore(Line, "\"");
                     Host.Log(Path + Name);
                     const std::string pictureSub = ReplaceAll(Path, "/", "\\");
-                    const std::string URL = SiteUrl(Path + Name);
-                    MakeLocalDirs(Host.Destination(), pictureSub);
+                    const std::string URL = SiteUrl(PictureUrlPath(Path + Name));
+                    // DownloadFile makes the local folder when a picture is stored in it.
                     DownloadFile(Host.Destination() + pictureSub, URL, Name);
                 }
                 // A page that runs out before its end marker ends here, as at the marker.

@@ -1,6 +1,7 @@
 #include "gui/Form1.h"
 
 #include "engine/Sites.h"
+#include "platform/EventWait.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Installation.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -432,6 +434,16 @@ bool TForm1::PauseEnabled() const {
 
 int TForm1::PauseSeconds() const {
     return SpinEdit1->value();
+}
+
+void TForm1::PauseBetweenFiles(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(milliseconds);
+    platform::WaitUntil([&] { return JobCancelled || clock.elapsed() >= milliseconds; });
 }
 
 bool TForm1::LoginEnabled() const {

@@ -46,10 +46,17 @@ struct Fault {
         Truncate,    // the body ends just before its "</html>"
         NotFound,    // status 404 with an HTML body
         ShortBody,   // Content-Length of the whole body, half of it sent, then the close
-        Stall        // header and a few body bytes, then silence until the client or server quits
+        Stall,       // header and a few body bytes, then silence until the client or server quits
+        // The close comes before the header is complete: at once, after one line that is no
+        // status line, or half-way through the header.
+        CloseAtOnce,
+        CloseAfterNonsense,
+        CloseInHeader,
     };
     Kind kind = Kind::None;
-    int times = 0; // Reject: answers rejected before the real one; -1 rejects every answer
+    // Reject, Stall and the Close kinds: answers spoiled before the real one; -1 spoils every
+    // answer.
+    int times = 0;
 
     static Fault RejectTimes(int n) { return {Kind::Reject, n}; }
     static Fault RejectAlways() { return {Kind::Reject, -1}; }
@@ -57,7 +64,8 @@ struct Fault {
     static Fault Truncate() { return {Kind::Truncate, 0}; }
     static Fault NotFound() { return {Kind::NotFound, 0}; }
     static Fault ShortBody() { return {Kind::ShortBody, 0}; }
-    static Fault Stall() { return {Kind::Stall, 0}; }
+    static Fault Stall(int times = -1) { return {Kind::Stall, times}; }
+    static Fault Close(Kind kind, int times = -1) { return {kind, times}; }
 };
 
 struct Picture {
@@ -132,6 +140,14 @@ public:
     // The thumbnail page answers with a this.location.replace page that sends the browser to
     // RedirectTarget(), which shows the thumbnails.
     Folder& SetRedirect(bool on = true);
+    // Tricks of a sloppy or hostile site, all off by default.
+    struct Quirks {
+        int listingLoop = -1;     // the last listing page's Next leads back to this page
+        int thumbLoop = -1;       // the last thumbnail page's Next leads back to this page
+        Folder* upload = nullptr; // an "Upload" line on the first listing page leads here
+        bool upperCase = false;   // the pages say <HTML> and </HTML>
+        bool noThumbDir = false;  // the picture line's thumbnail path lacks "/thumb/"
+    } quirks;
 
     std::string ListingPath(int page = 0) const override;
     // Thumbnail page `page`: the site path for page 0, else ?f=ID&n=... (see the top).
