@@ -38,6 +38,14 @@ private:
     bool& active_;
 };
 
+// Errors that say the site (or the proxy) cannot be reached at all: fetching the page again would
+// only fail the same way, and the user is better served by the error itself.
+bool SiteUnreachable(const ESockError& error) {
+    const std::string& message = error.Message();
+    return message == "Connection Failed" || message == "Host Lookup Failed" ||
+           message == "Null Remote Address" || message.starts_with("Invalid port number");
+}
+
 } // namespace
 
 TransientFile::~TransientFile() {
@@ -55,11 +63,11 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
         try {
             PageFetchWatch watch(NMHTTP1, StallCounter, pageFetchActive_);
             NMHTTP1.Get(url);
-        } catch (const ESockError&) {
-            // A page that stalled (the watchdog cancelled it), was cut off or never came is one
-            // failed attempt, as a refused page is: one bad page must not cost the rest of a
-            // backup. The user's own cancel still ends the job.
-            if (Host.Cancelled())
+        } catch (const ESockError& error) {
+            // A page that stalled (the watchdog cancelled it) or was cut off is one failed
+            // attempt, as a refused page is: one bad page must not cost the rest of a backup.
+            // The user's own cancel and a site that cannot be reached still end the job.
+            if (Host.Cancelled() || SiteUnreachable(error))
                 throw;
             arrived = false;
         }

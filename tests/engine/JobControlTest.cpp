@@ -3,6 +3,7 @@
 #include "net/Powersock.h"
 #include "platform/FileSystem.h"
 #include "tests/support/GalleryScenarios.h"
+#include "tests/support/LoopbackListener.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -177,4 +178,22 @@ TEST_F(EngineTest, SlowWatchdogCancelsStalledDownloadsAndPageFetches) {
     EXPECT_EQ(LogCount("**Tried 5 times and got errors every time, skipping this folder"), 1u);
     EXPECT_EQ(PageFilesBelow(destination), 0u);
     EXPECT_FALSE(Engine().TransferWatched());
+}
+
+// A proxy that refuses every connection is no bad page: the error ends the job at once, with no
+// retry lines, while a page that stalls or is cut off is fetched again.
+TEST_F(EngineTest, AProxyThatRefusesEndsTheJobWithItsError) {
+    int listenFd = -1, wakeFds[2] = {-1, -1};
+    const uint16_t closedPort = loopback::Listen(listenFd, wakeFds, 0, 1, "closed port");
+    loopback::Close(listenFd, wakeFds);
+    Engine().NMHTTP1.Proxy = "127.0.0.1";
+    Engine().NMHTTP1.ProxyPort = closedPort;
+
+    try {
+        GetById("77154");
+        ADD_FAILURE() << "the job ended without an error";
+    } catch (const ESockError& error) {
+        EXPECT_EQ(error.Message(), "Connection Failed");
+    }
+    EXPECT_EQ(LogCount("**Got a server error, trying to download again"), 0u);
 }
