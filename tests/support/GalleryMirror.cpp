@@ -155,7 +155,8 @@ private:
             return;
         const std::string path = folder.PicturePath(name);
         const Answer answer = model_.AnswerFor(path, hits_[path]++);
-        if (answer.status >= 400 || answer.delivery != Fault::Kind::None) {
+        if (answer.status >= 400 ||
+            (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::Slow)) {
             multimediaOff_ = true;
             return;
         }

@@ -269,6 +269,10 @@ Answer GalleryModel::AnswerFor(const std::string& path, size_t previousHits) con
     case Fault::Kind::Stall:
         answer.delivery = fault.kind;
         break;
+    case Fault::Kind::Slow:
+        answer.delivery = fault.kind;
+        answer.slowMilliseconds = fault.times;
+        break;
     }
     return answer;
 }

@@ -46,7 +46,8 @@ struct Fault {
         Truncate,    // the body ends just before its "</html>"
         NotFound,    // status 404 with an HTML body
         ShortBody,   // Content-Length of the whole body, half of it sent, then the close
-        Stall        // header and a few body bytes, then silence until the client or server quits
+        Stall,       // header and a few body bytes, then silence until the client or server quits
+        Slow         // the whole answer, in twenty pieces spread over `times` milliseconds
     };
     Kind kind = Kind::None;
     int times = 0; // Reject: answers rejected before the real one; -1 rejects every answer
@@ -58,6 +59,7 @@ struct Fault {
     static Fault NotFound() { return {Kind::NotFound, 0}; }
     static Fault ShortBody() { return {Kind::ShortBody, 0}; }
     static Fault Stall() { return {Kind::Stall, 0}; }
+    static Fault Slow(int milliseconds) { return {Kind::Slow, milliseconds}; }
 };
 
 struct Picture {
@@ -173,7 +175,8 @@ struct Answer {
     std::string contentType = "text/html";
     std::string headers; // extra header lines, each ending in CR LF
     std::string body;
-    Fault::Kind delivery = Fault::Kind::None; // None, ShortBody or Stall: how the body is sent
+    Fault::Kind delivery = Fault::Kind::None; // None, ShortBody, Stall or Slow: how it is sent
+    int slowMilliseconds = 0;                 // Slow: how long the sending takes
 };
 
 class GalleryModel {
