@@ -22,6 +22,7 @@ void TStripText::paintEvent(QPaintEvent*) {
         picture_.setDevicePixelRatio(ratio);
         picture_.fill(palette().color(QPalette::Window));
         QPainter painter(&picture_);
+        painter.setFont(font());
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, text_);
         pictured_ = true;
