@@ -53,7 +53,7 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
         NMHTTP1.Body = pageFile;
         {
             PageFetchWatch watch(NMHTTP1, StallCounter, pageFetchActive_);
-            TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(); });
+            TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(NMHTTP1); });
             NMHTTP1.Get(url);
         }
         if (PageAccepted(ReadFirstLine(pageFile))) {
