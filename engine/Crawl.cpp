@@ -1,5 +1,6 @@
 #include "engine/BackupEngine.h"
 #include "engine/CutRules.h"
+#include "engine/LocalDirs.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "engine/TakeLine.h"
@@ -165,6 +166,7 @@ void TBackupEngine::CrawlFolder(const std::string& Dir, const std::string& PageN
                     // down this page are still backed up.
                     if (SafePlace(folderSub, FolderID + ".html")) {
                         SubPath = folderSub;
+                        MakeLocalDirs(Host.Destination(), SubPath);
                         const std::string dir = ScratchDir();
                         const std::string page = ScratchName();
                         if (FetchPage(url, dir + page + ".html")) {

@@ -1,5 +1,6 @@
 #include "engine/BackupEngine.h"
 #include "engine/CutRules.h"
+#include "engine/LocalDirs.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "engine/TakeLine.h"
@@ -57,6 +58,9 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
         }
         if (!SafePlace(LocalSub, "temp" + PageNo + ".htm"))
             return;
+        // The folder is made even when its pages hold no picture, so the mirror keeps the
+        // site's layout.
+        MakeLocalDirs(Host.Destination(), LocalSub);
         const std::string pageFile = ScratchDir() + ScratchName() + ".htm";
         if (!FetchPage(SiteUrl(Path), pageFile))
             return;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <fstream>
 
 namespace {
@@ -91,6 +92,7 @@ TEST_F(EngineTest, FaultsEndOnlyWhatTheyBreak) {
     broken.AddPicture("clip.avi", 300).AddPicture("CLIP.AVI", 300).AddPicture("a.mpg.jpg", 300);
     broken.AddPicture("still.jpg", 800);
     member.AddFolder("After").AddPictures(2, 700);
+    member.AddFolder("Empty");
     model.SetFault(gone.ListingPath(), fixture::Fault::RejectAlways());
     model.SetFault(cut.ListingPath(), fixture::Fault::Truncate());
     model.SetFault(cutThumbs.ThumbPath(), fixture::Fault::Truncate());
@@ -107,6 +109,8 @@ TEST_F(EngineTest, FaultsEndOnlyWhatTheyBreak) {
     EXPECT_FALSE(expected.count("gallery/faults/Broken/clip.avi"));
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"backup"});
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(destination + "gallery/faults/Empty")).isDir())
+        << "a folder without pictures is mirrored too";
 
     EXPECT_EQ(LogCount(kRetry), 5u);
     EXPECT_EQ(LogCount(kGaveUp), 1u);
