@@ -1,15 +1,12 @@
 #include "engine/BackupEngine.h"
 
+#include "engine/ConnectionsSetting.h"
+#include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
 #include "platform/FileSystem.h"
 
-namespace {
-
-// The watchdog gives a transfer this many silent ticks (seconds); the next one cancels it.
-constexpr int32_t StallLimit = 30;
-
-} // namespace
+#include <algorithm>
 
 TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     NMHTTP1.Port = 0;
@@ -34,9 +31,25 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     InstructionsFtpHost = sites::kInstructionsFtpHost;
 }
 
+TBackupEngine::~TBackupEngine() = default;
+
 void TBackupEngine::CancelTransfers() {
+    EndOverlappingDownloads();
     NMHTTP1.Cancel();
     NMFTP1.Abandon();
+}
+
+void TBackupEngine::EndOverlappingDownloads() {
+    if (scheduler_)
+        scheduler_->AbortAll();
+}
+
+size_t TBackupEngine::DownloadsInFlight(uint64_t& bytes, uint64_t& announced) const {
+    bytes = announced = 0;
+    if (!scheduler_)
+        return 0;
+    bytes = scheduler_->BytesInFlight(announced);
+    return scheduler_->InFlight();
 }
 
 std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery query,
@@ -64,6 +77,14 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     if (!Host.ProxyPortText().empty())
         Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));
     LastFolderName.clear();
+    const int connections = Host.PauseEnabled() ? 1 : std::clamp(Connections, 1, kMaxConnections);
+    if (connections > 1)
+        scheduler_ = std::make_unique<TDownloadScheduler>(*this, connections);
+    // Whichever way the job ends, nothing it started is left on the way.
+    struct SchedulerScope {
+        std::unique_ptr<TDownloadScheduler>& scheduler;
+        ~SchedulerScope() { scheduler.reset(); }
+    } schedulerScope{scheduler_};
 
     const std::string url = GalleryUrl(SiteWord, query, id);
     if (!FetchPage(url, FirstPageFile(destination, id)))
@@ -73,11 +94,16 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
         OpenPageScope open(*this, url);
         CrawlFolder(destination, id);
     }
+    // The job ends with its last download.
+    if (scheduler_)
+        scheduler_->Drain();
     Host.Status(". . . done getting files");
     return true;
 }
 
 bool TBackupEngine::WatchdogTick() {
+    if (scheduler_)
+        scheduler_->Tick(StallLimit);
     if (TransferWatched())
         ++StallCounter;
     // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must

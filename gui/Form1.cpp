@@ -1,5 +1,6 @@
 #include "gui/Form1.h"
 
+#include "engine/ConnectionsSetting.h"
 #include "engine/Sites.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -191,6 +192,8 @@ void TForm1::SetJobButtonsRunning(bool running) {
 void TForm1::Button1Click() {
     SetJobButtonsRunning(false);
     JobCancelled = true;
+    // Downloads side by side end at once; a single one finishes, as it always has.
+    engine_->EndOverlappingDownloads();
     // Cancel also takes back a job that was waiting for a cancelled one to unwind.
     waitingCommand_ = nullptr;
 }
@@ -205,6 +208,7 @@ void TForm1::Button4Click() {
 
 void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id) {
     RunJob([this, query, typedId = id.toStdString()] {
+        engine_->Connections = StoredConnections(FormStorage1.IniFileName);
         return engine_->RunGalleryJob(query, typedId);
     });
 }
