@@ -98,10 +98,10 @@ void TDownloadScheduler::Start(const Picture& picture) {
         done(TDownloadOutcome::Present);
         return;
     }
+    // On the list before its status, so that whoever counts on the status counts it too.
+    const auto flight = flights_.insert(flights_.end(), Flight{name, target, {}, nullptr});
     engine_.Host.Status("Downloading " + name + ". . .");
     (void)platform::ForceDirectories(picture.localDir);
-
-    const auto flight = flights_.insert(flights_.end(), Flight{name, target, {}, nullptr});
     try {
         flight->partFile = platform::CreateTempFileIn(picture.localDir);
         TPictureTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,

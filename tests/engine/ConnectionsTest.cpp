@@ -1,0 +1,63 @@
+#include "engine/DownloadScheduler.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/support/GalleryScenarios.h"
+
+#include <map>
+#include <set>
+
+// Four connections change when pictures come, never what is kept: over a member full of faults
+// (a lost folder, cut pages, a lost, a short and a stalled picture, movies after them, hostile
+// names) the mirror and the log lines, counted as a multiset, are those of one connection.
+TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
+    fixture::GalleryModel model;
+    fixture::Member& member = model.AddMember("faults");
+    member.AddFolder("Before").AddPictures(12, 700);
+    fixture::Folder& gone = member.AddFolder("Gone").AddPictures(2, 700);
+    fixture::Folder& cut = member.AddFolder("Cut").AddPictures(3, 700);
+    cut.AddFolder("Inside").AddPictures(5, 700);
+    fixture::Folder& cutThumbs = member.AddFolder("CutThumbs").AddPictures(4, 700);
+    fixture::AddHostilePictures(member.AddFolder("Evil"));
+    fixture::Folder& broken = member.AddFolder("Broken").AddPictures(6, 900);
+    broken.AddPicture("lost.jpg", 900).AddPicture("short.jpg", 5000).AddPicture("slow.jpg", 900);
+    broken.AddPicture("clip.avi", 300).AddPicture("CLIP.AVI", 300).AddPicture("still.jpg", 800);
+    member.AddFolder("After").AddPictures(9, 3000);
+    model.SetFault(gone.ListingPath(), fixture::Fault::RejectAlways());
+    model.SetFault(cut.ListingPath(), fixture::Fault::Truncate());
+    model.SetFault(cutThumbs.ThumbPath(), fixture::Fault::Truncate());
+    model.SetFault(broken.PicturePath("lost.jpg"), fixture::Fault::NotFound());
+    model.SetFault(broken.PicturePath("short.jpg"), fixture::Fault::ShortBody());
+    model.SetFault(broken.PicturePath("slow.jpg"), fixture::Fault::Stall());
+    Serve(model);
+    // The stalled picture is given up after two silent ticks, not thirty.
+    Engine().StallLimit = 1;
+
+    std::map<int, std::multiset<std::string>> logs;
+    std::map<int, fixture::Mirror> mirrors;
+    std::map<int, size_t> mostInFlight;
+    host.onStatus = [&](const std::string&) {
+        uint64_t bytes = 0, announced = 0;
+        size_t& most = mostInFlight[Engine().Connections];
+        most = std::max(most, Engine().DownloadsInFlight(bytes, announced));
+    };
+    for (const int connections : {1, 4}) {
+        site->ClearLog();
+        log.clear();
+        Engine().MultimediaDisabled = false;
+        Engine().Connections = connections;
+        destination = dir_.path().toStdString() + "/c" + std::to_string(connections) + "/";
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(destination)));
+        host.destination = destination;
+
+        ASSERT_TRUE(GetByUser("faults"));
+        logs[connections] = std::multiset<std::string>(log.begin(), log.end());
+        mirrors[connections] = OnDisk();
+        EXPECT_EQ(Strays(mirrors[connections]), std::vector<std::string>{});
+    }
+    EXPECT_EQ(mirrors[1], fixture::ExpectedMirror(model, member));
+    EXPECT_EQ(mirrors[4], mirrors[1]);
+    EXPECT_EQ(logs[4], logs[1]);
+    EXPECT_EQ(logs[1].count("** Deleting file slow.jpg"), 1u);
+    EXPECT_EQ(logs[1].count("** Skipping file clip.avi"), 1u) << "the movie saw the failures";
+    EXPECT_EQ(mostInFlight[1], 0u);
+    EXPECT_EQ(mostInFlight[4], 4u);
+}
