@@ -18,9 +18,9 @@ PROGRAM=${PROGRAM:-$ROOT/build/VantrelBackup}
 SITE=${GALLERYSITE:-$ROOT/build/tests/vantrel-gallery-site}
 LATENCIES=${LATENCIES:-20 50}
 RUNS=${RUNS:-1}
-ZERO_RUNS=${ZERO_RUNS:-5}
+ZERO_RUNS=${ZERO_RUNS:-9}
 BASELINE=${BASELINE:-}
-for tool in "$PROGRAM" "$SITE" wget aria2c; do
+for tool in "$PROGRAM" "$SITE" wget aria2c /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "bench: $tool not found (scripts/setup.sh, scripts/build.sh)" >&2; exit 1; }
 done
 
@@ -108,15 +108,31 @@ for latency in $LATENCIES; do
 done
 
 if [ -n "$BASELINE" ]; then
+    # Wall time and CPU time (user + system) of each, taken in turns; the CPU time is the figure
+    # that other load on the machine disturbs least.
     start_site 0
-    now=() before=()
-    for _ in $(seq "$ZERO_RUNS"); do
-        now+=("$(program_run "$WORK/bin/VantrelBackup" 1)")
-        before+=("$(program_run "$WORK/bin/VantrelBackup-baseline")")
+    cpu_run() { # program [connections] -> "wall cpu"
+        rm -rf "$WORK/copy"
+        local start=$EPOCHREALTIME
+        /usr/bin/time -f "%U %S" -o "$WORK/cpu" "$1" --user bench --dest "$WORK/copy/" \
+            --proxy "$PROXY" --pause 0 ${2:+--connections "$2"} >"$WORK/run.log" 2>&1 ||
+            { echo "bench: $1 failed:" >&2; tail "$WORK/run.log" >&2; exit 1; }
+        echo "$(seconds_since "$start") $(awk '{print $1 + $2}' "$WORK/cpu")"
+    }
+    : >"$WORK/now" && : >"$WORK/before"
+    for i in $(seq "$ZERO_RUNS"); do
+        if ((i % 2)); then
+            cpu_run "$WORK/bin/VantrelBackup" 1 >>"$WORK/now"; cpu_run "$WORK/bin/VantrelBackup-baseline" >>"$WORK/before"
+        else
+            cpu_run "$WORK/bin/VantrelBackup-baseline" >>"$WORK/before"; cpu_run "$WORK/bin/VantrelBackup" 1 >>"$WORK/now"
+        fi
     done
-    NOW=$(printf '%s\n' "${now[@]}" | median)
-    BEFORE=$(printf '%s\n' "${before[@]}" | median)
-    echo "latency 0 ms, 1 connection (median of $ZERO_RUNS):"
-    printf "  this build %8.3f s, baseline %8.3f s: %s x the baseline's time (target <= 1.00 within noise)\n" \
-        "$NOW" "$BEFORE" "$(ratio "$NOW" "$BEFORE")"
+    echo "latency 0 ms, 1 connection against the baseline (median of $ZERO_RUNS, wall / CPU seconds):"
+    for kind in now before; do
+        printf "  %-10s %8.3f s wall  %8.3f s CPU\n" "$([ $kind = now ] && echo 'this build' || echo baseline)" \
+            "$(cut -d' ' -f1 "$WORK/$kind" | median)" "$(cut -d' ' -f2 "$WORK/$kind" | median)"
+    done
+    printf "  ratio      %8s x wall  %8s x CPU (target <= 1.00 within noise)\n" \
+        "$(ratio "$(cut -d' ' -f1 "$WORK/now" | median)" "$(cut -d' ' -f1 "$WORK/before" | median)")" \
+        "$(ratio "$(cut -d' ' -f2 "$WORK/now" | median)" "$(cut -d' ' -f2 "$WORK/before" | median)")"
 fi

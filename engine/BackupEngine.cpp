@@ -4,9 +4,32 @@
 #include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <algorithm>
+
+// Gives a job its folder of page files for as long as it runs; a job inside a job (the batch
+// list's) shares the outer one's.
+class TBackupEngine::ScratchScope {
+public:
+    explicit ScratchScope(TBackupEngine& engine) : engine_(engine), owner_(!engine.scratch_) {
+        if (owner_)
+            engine_.ScratchDir();
+    }
+    ~ScratchScope() {
+        if (owner_)
+            engine_.scratch_.reset();
+    }
+    ScratchScope(const ScratchScope&) = delete;
+    ScratchScope& operator=(const ScratchScope&) = delete;
+
+private:
+    TBackupEngine& engine_;
+    bool owner_;
+};
 
 TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     NMHTTP1.Port = 0;
@@ -33,6 +56,17 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
 
 TBackupEngine::~TBackupEngine() = default;
 
+std::string TBackupEngine::ScratchDir() {
+    if (!scratch_) {
+        const QString pattern = QDir::tempPath() + "/vantrel-pages-XXXXXX";
+        auto made = std::make_unique<QTemporaryDir>(pattern);
+        if (!made->isValid())
+            throw EFCreateError("Cannot create file " + pattern.toStdString());
+        scratch_ = std::move(made);
+    }
+    return scratch_->path().toStdString() + "/";
+}
+
 void TBackupEngine::CancelTransfers() {
     EndOverlappingDownloads();
     NMHTTP1.Cancel();
@@ -56,10 +90,6 @@ std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery 
                                       const std::string& id) {
     const char* parameter = query == GalleryQuery::Folder ? "?f=" : "?m=";
     return "http://www." + siteWord + ".com/cgi-bin/gallery.cgi" + parameter + id;
-}
-
-std::string TBackupEngine::FirstPageFile(const std::string& destination, const std::string& id) {
-    return destination + id + ".html";
 }
 
 std::string TBackupEngine::SiteUrl(const std::string& path) const {
@@ -86,13 +116,16 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
         ~SchedulerScope() { scheduler.reset(); }
     } schedulerScope{scheduler_};
 
+    ScratchScope scratch(*this);
     const std::string url = GalleryUrl(SiteWord, query, id);
-    if (!FetchPage(url, FirstPageFile(destination, id)))
+    const std::string pageDir = ScratchDir();
+    const std::string pageName = ScratchName();
+    if (!FetchPage(url, pageDir + pageName + ".html"))
         return false;
     Host.Log(url);
     {
         OpenPageScope open(*this, url);
-        CrawlFolder(destination, id);
+        CrawlFolder(pageDir, pageName);
     }
     // The job ends with its last download.
     if (scheduler_)
@@ -104,6 +137,8 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
 bool TBackupEngine::WatchdogTick() {
     if (scheduler_)
         scheduler_->Tick(StallLimit);
+    if (pausing_)
+        return false;
     if (TransferWatched())
         ++StallCounter;
     // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must

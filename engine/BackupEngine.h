@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class QTemporaryDir;
+
 // How one call of DownloadFile ended, for an observer that counts (the command-line summary).
 enum class TDownloadOutcome {
     Fetched, // stored whole under its name
@@ -84,22 +86,19 @@ public:
     // "http://www." + site word + ".com/cgi-bin/gallery.cgi?f=" (or "?m=") + id.
     static std::string GalleryUrl(const std::string& siteWord, GalleryQuery query,
                                   const std::string& id);
-    // The page file of a folder or member page: destination + id + ".html", joined as they
-    // are, so a destination without a trailing separator puts the file beside it.
-    static std::string FirstPageFile(const std::string& destination, const std::string& id);
-
     // Job state shared with the window: the timer counts stalled seconds while a download is
     // active, the crawl keeps the last local sub-path, a failed download disables movies.
     std::string LastFolderName;
     int32_t StallCounter = 0;
+    // The silent ticks the watchdog allows a transfer; the tick after them cancels it. Tests
+    // shorten it.
+    int32_t StallLimit = 30;
     bool DownloadActive = false;
     bool MultimediaDisabled = false;
     std::string SiteWord;
     // Picture downloads a gallery job may have on the way at once, 1 to 4; a pause between
     // downloads makes it one, as the pause is there to spare the site.
     int Connections = 1;
-    // Silent ticks the watchdog allows a transfer; the next one cancels it.
-    int32_t StallLimit = 30;
 
     // Told at the end of every DownloadFile (before the pause) how it went, with the size of
     // the stored file for Fetched and Present; nothing else depends on it.
@@ -129,6 +128,14 @@ protected:
     TJobHost& Host;
 
 private:
+    // The job's private folder of page files (with its trailing separator), outside the
+    // destination, so that no page ever meets a picture or a file of the user's. It is made when
+    // the job starts (or at the first page of a walk run on its own) and removed when it ends.
+    std::string ScratchDir();
+    // A page name not used before in the job: page files of walks still open never collide.
+    std::string ScratchName() { return std::to_string(++scratchPages_); }
+    class ScratchScope;
+
     // True while the walk of the listing page at url is open.
     bool PageOpen(const std::string& url) const;
     struct PageWalk;
@@ -141,6 +148,10 @@ private:
     bool FetchOverHttp(const std::string& URL, const std::string& tempFile);
 
     bool pageFetchActive_ = false;
+    // The pause after a file: no transfer runs, so the watchdog has nothing to count.
+    bool pausing_ = false;
+    std::unique_ptr<QTemporaryDir> scratch_;
+    unsigned scratchPages_ = 0;
     // An FTP transfer is not the HTTP watchdog's to cancel: it has a time limit of its own.
     bool ftpTransferActive_ = false;
     // The listing pages whose walk is still open, outermost first: a link back to one of them

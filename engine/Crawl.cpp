@@ -1,6 +1,5 @@
 #include "engine/BackupEngine.h"
 #include "engine/CutRules.h"
-#include "engine/LocalDirs.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "engine/TakeLine.h"
@@ -152,23 +151,25 @@ void TBackupEngine::CrawlFolder(const std::string& Dir, const std::string& PageN
                 FolderRef = KeepBefore(FolderRef, "\"><");
                 const std::string Thumb =
                     KeepBefore(KeepBefore(DropThrough(Line, "SRC="), "><"), "/thumb/");
-                SubPath = ReplaceAll(Thumb, "/", "\\");
+                std::string folderSub = ReplaceAll(Thumb, "/", "\\");
                 const std::string FolderID = DropThrough(FolderRef, "=");
                 const std::string url = SiteUrl("/" + FolderRef);
                 // A folder that lists one of the folders being walked above it would be walked
-                // again inside itself, without end.
+                // again inside itself, without end. A line skipped here, or refused below,
+                // leaves the walk as if it were not there: the page's SubPath stays as it was.
                 if (!PageOpen(url)) {
                     Host.Log(url);
-                    if (SubPath.empty() && !LastFolderName.empty())
-                        SubPath = LastFolderName;
+                    if (folderSub.empty() && !LastFolderName.empty())
+                        folderSub = LastFolderName;
                     // A folder whose page does not come is skipped alone; its siblings further
                     // down this page are still backed up.
-                    if (SafePlace(SubPath, FolderID + ".html")) {
-                        MakeLocalDirs(Host.Destination(), SubPath);
-                        const std::string dir = Host.Destination() + SubPath + "\\";
-                        if (FetchPage(url, dir + FolderID + ".html")) {
+                    if (SafePlace(folderSub, FolderID + ".html")) {
+                        SubPath = folderSub;
+                        const std::string dir = ScratchDir();
+                        const std::string page = ScratchName();
+                        if (FetchPage(url, dir + page + ".html")) {
                             walk.returningFromLink = true;
-                            OpenWalk(walks, dir, FolderID, url);
+                            OpenWalk(walks, dir, page, url);
                             continue;
                         }
                     }
@@ -183,14 +184,15 @@ void TBackupEngine::CrawlFolder(const std::string& Dir, const std::string& PageN
                 const std::string NextRef = KeepBefore(Line, "\">");
                 const std::string PageNo = KeepBefore(DropThroughPlusOne(Line, "&n"), "\"");
                 const std::string url = SiteUrl("/" + NextRef);
-                const std::string dir = Host.Destination() + SubPath + "\\";
+                const std::string dir = ScratchDir();
+                const std::string page = ScratchName();
                 if (PageOpen(url) || !SafePlace(SubPath, "temp" + PageNo + ".html") ||
-                    !FetchPage(url, dir + "temp" + PageNo + ".html")) {
+                    !FetchPage(url, dir + page + ".html")) {
                     walks.Pop();
                     continue;
                 }
                 walk.returningFromLink = true;
-                OpenWalk(walks, dir, "temp" + PageNo, url);
+                OpenWalk(walks, dir, page, url);
                 continue;
             }
         }

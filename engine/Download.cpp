@@ -104,6 +104,11 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
         const int seconds = Host.PauseSeconds();
         Host.Status("Sleeping for " + std::to_string(seconds) + " seconds . . .");
         Host.ProcessMessages();
-        Host.BlockThread(seconds * 1000);
+        struct Pausing {
+            bool& flag;
+            explicit Pausing(bool& f) : flag(f) { flag = true; }
+            ~Pausing() { flag = false; }
+        } pausing(pausing_);
+        Host.PauseBetweenFiles(seconds * 1000);
     }
 }

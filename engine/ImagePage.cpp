@@ -1,7 +1,6 @@
 #include "engine/BackupEngine.h"
 #include "engine/CutRules.h"
 #include "engine/DownloadScheduler.h"
-#include "engine/LocalDirs.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "engine/TakeLine.h"
@@ -14,6 +13,27 @@ namespace {
 
 bool Contains(std::string_view text, std::string_view marker) {
     return Pos(marker, text) > 0;
+}
+
+// A picture's URL is made of a page's path and an ALT text, which may hold bytes that cannot
+// stand in a request line (a blank, control bytes, bytes above ASCII) or would change what it
+// names ("#", "?"). Those are percent-encoded; every other byte, "%" included, stays as it is,
+// so an ordinary name is asked for exactly as before.
+std::string PictureUrlPath(std::string_view path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || c == '#' || c == '?') {
+            encoded += '%';
+            encoded += hex[byte >> 4];
+            encoded += hex[byte & 0x0F];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
 }
 
 } // namespace
@@ -36,11 +56,9 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
             LocalSub = Copy(LocalSub, 1, CgiPos - 1);
             Delete(Path, 1, Pos("/cgi-bin/", Path) - 1);
         }
-        const std::string pageName = "temp" + PageNo + ".htm";
-        if (!SafePlace(LocalSub, pageName))
+        if (!SafePlace(LocalSub, "temp" + PageNo + ".htm"))
             return;
-        MakeLocalDirs(Host.Destination(), LocalSub);
-        const std::string pageFile = Host.Destination() + LocalSub + pageName;
+        const std::string pageFile = ScratchDir() + ScratchName() + ".htm";
         if (!FetchPage(SiteUrl(Path), pageFile))
             return;
         TransientFile pageScope(pageFile);
@@ -78,17 +96,16 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
                     Line = DropThrough(Line, "ALT=\"");
                     const std::string Name = KeepBefore(Line, "\"");
                     const std::string pictureSub = ReplaceAll(Path, "/", "\\");
-                    const std::string URL = SiteUrl(Path + Name);
+                    const std::string URL = SiteUrl(PictureUrlPath(Path + Name));
                     if (scheduler_) {
                         // Side by side, the picture's line is written as its download starts; a
                         // cancel while it waits for room ends the page at the next line.
-                        MakeLocalDirs(Host.Destination(), pictureSub);
                         if (!scheduler_->Enqueue(Path + Name, Host.Destination() + pictureSub, URL,
                                                  Name))
                             continue;
                     } else {
                         Host.Log(Path + Name);
-                        MakeLocalDirs(Host.Destination(), pictureSub);
+                        // DownloadFile makes the local folder when a picture is stored in it.
                         DownloadFile(Host.Destination() + pictureSub, URL, Name);
                     }
                 }

@@ -25,8 +25,11 @@ public:
     // The pause after each fetched file: whether it is on, and its length in seconds.
     virtual bool PauseEnabled() const = 0;
     virtual int PauseSeconds() const = 0;
-    // Blocks the thread, handling nothing meanwhile; the pause between downloads uses it.
+    // Blocks the thread, handling nothing meanwhile.
     virtual void BlockThread(int milliseconds);
+    // The pause after a fetched file. Without a window it blocks the thread; a window keeps
+    // handling its events meanwhile and ends the pause at once when the job is cancelled.
+    virtual void PauseBetweenFiles(int milliseconds) { BlockThread(milliseconds); }
 
     // The member login: its switch, user name and password.
     virtual bool LoginEnabled() const = 0;

@@ -51,11 +51,19 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
     TransientFile unaccepted(pageFile);
     for (int attempts = 0;;) {
         NMHTTP1.Body = pageFile;
-        {
+        bool arrived = true;
+        try {
             PageFetchWatch watch(NMHTTP1, StallCounter, pageFetchActive_);
             NMHTTP1.Get(url);
+        } catch (const ESockError&) {
+            // A page that stalled (the watchdog cancelled it), was cut off or never came is one
+            // failed attempt, as a refused page is: one bad page must not cost the rest of a
+            // backup. The user's own cancel still ends the job.
+            if (Host.Cancelled())
+                throw;
+            arrived = false;
         }
-        if (PageAccepted(ReadFirstLine(pageFile))) {
+        if (arrived && PageAccepted(ReadFirstLine(pageFile))) {
             unaccepted.Release();
             return true;
         }

@@ -2,6 +2,7 @@
 
 #include "engine/ConnectionsSetting.h"
 #include "engine/Sites.h"
+#include "platform/EventWait.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/PrivateProfile.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -435,6 +437,16 @@ bool TForm1::PauseEnabled() const {
 
 int TForm1::PauseSeconds() const {
     return SpinEdit1->value();
+}
+
+void TForm1::PauseBetweenFiles(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(milliseconds);
+    platform::WaitUntil([&] { return JobCancelled || clock.elapsed() >= milliseconds; });
 }
 
 bool TForm1::LoginEnabled() const {

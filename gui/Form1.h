@@ -71,6 +71,8 @@ public:
     void ProcessMessages() override;
     bool PauseEnabled() const override;
     int PauseSeconds() const override;
+    // The window keeps painting, ticking and taking input during the pause; Cancel ends it.
+    void PauseBetweenFiles(int milliseconds) override;
     bool LoginEnabled() const override;
     std::string LoginUser() const override;
     std::string LoginPassword() const override;

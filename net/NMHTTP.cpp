@@ -20,6 +20,9 @@ constexpr size_t MaxHeaderBytes = 1024 * 1024;
 TNMHTTP::TNMHTTP() {
     // No header line is longer than the whole header may be.
     MaxLineLength = MaxHeaderBytes;
+    // A server that closes before its header is complete will send nothing more: the reply has
+    // failed, and waiting on for a Cancel would only cost time.
+    ReadLnEndsAtClose = true;
 }
 
 void TNMHTTP::Get(const std::string& URL) {

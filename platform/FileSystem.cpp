@@ -52,6 +52,9 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool ForceDirectories(const std::string& path) {
+    // Nearly always the folder is there already: one look instead of a failing mkdir per level.
+    if (DirectoryExists(path))
+        return true;
     const std::string native = NativePath(path);
     for (size_t slash = native.find('/', 1); slash != std::string::npos;
          slash = native.find('/', slash + 1))

@@ -5,9 +5,11 @@
 #include <map>
 #include <set>
 
-// Four connections change when pictures come, never what is kept: over a member full of faults
-// (a lost folder, cut pages, a lost, a short and a stalled picture, movies after them, hostile
-// names) the mirror and the log lines, counted as a multiset, are those of one connection.
+// Four connections change when pictures come, never what is kept: over a member full of the
+// faults the hardened engine survives (a lost folder, cut pages, pictures lost, short, stalled or
+// closed before their header ends, movies after them, hostile names, names that need encoding or
+// look like page files, thumbnail pages that loop) the mirror and the log lines, counted as a
+// multiset, are those of one connection.
 TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
     fixture::GalleryModel model;
     fixture::Member& member = model.AddMember("faults");
@@ -20,6 +22,13 @@ TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
     fixture::Folder& broken = member.AddFolder("Broken").AddPictures(6, 900);
     broken.AddPicture("lost.jpg", 900).AddPicture("short.jpg", 5000).AddPicture("slow.jpg", 900);
     broken.AddPicture("clip.avi", 300).AddPicture("CLIP.AVI", 300).AddPicture("still.jpg", 800);
+    fixture::Folder& closed = member.AddFolder("Closed").AddPictures(5, 300);
+    member.AddFolder("Names").AddPicture("b c&d#e.jpg", 300).AddPicture("100%.jpg", 300);
+    member.AddFolder("Scratch")
+        .SetPicturesPerPage(1)
+        .AddPicture("temp1.htm", 300)
+        .AddPicture("temp.htm", 300);
+    member.AddFolder("ThumbLoop").AddPictures(3, 300).SetPicturesPerPage(1).LoopThumbsTo(1);
     member.AddFolder("After").AddPictures(9, 3000);
     model.SetFault(gone.ListingPath(), fixture::Fault::RejectAlways());
     model.SetFault(cut.ListingPath(), fixture::Fault::Truncate());
@@ -27,6 +36,11 @@ TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
     model.SetFault(broken.PicturePath("lost.jpg"), fixture::Fault::NotFound());
     model.SetFault(broken.PicturePath("short.jpg"), fixture::Fault::ShortBody());
     model.SetFault(broken.PicturePath("slow.jpg"), fixture::Fault::Stall());
+    using Kind = fixture::Fault::Kind;
+    model.SetFault(closed.PicturePath("pic001.jpg"), fixture::Fault::Close(Kind::CloseAtOnce));
+    model.SetFault(closed.PicturePath("pic002.jpg"),
+                   fixture::Fault::Close(Kind::CloseAfterNonsense));
+    model.SetFault(closed.PicturePath("pic003.jpg"), fixture::Fault::Close(Kind::CloseInHeader));
     Serve(model);
     // The stalled picture is given up after two silent ticks, not thirty.
     Engine().StallLimit = 1;
@@ -57,6 +71,7 @@ TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
     EXPECT_EQ(mirrors[4], mirrors[1]);
     EXPECT_EQ(logs[4], logs[1]);
     EXPECT_EQ(logs[1].count("** Deleting file slow.jpg"), 1u);
+    EXPECT_EQ(logs[1].count("** Deleting file pic003.jpg"), 1u);
     EXPECT_EQ(logs[1].count("** Skipping file clip.avi"), 1u) << "the movie saw the failures";
     EXPECT_EQ(mostInFlight[1], 0u);
     EXPECT_EQ(mostInFlight[4], 4u);

@@ -126,17 +126,14 @@ TEST_F(HttpCancel, WhileTheBodyArrivesKeepsTheBytesSoFar) {
     EXPECT_FALSE(http.Connected());
 }
 
-TEST_F(HttpCancel, IsTheOnlyWayOutWhenTheServerClosesBeforeTheBlankLine) {
+TEST_F(HttpCancel, IsNotNeededWhenTheServerClosesBeforeTheBlankLine) {
     Server::Script script = SendAndHold("HTTP/1.0 200 OK\r\nX: 1\r\n");
     script.push_back(Server::Close());
     Server server(script);
 
-    // Get is still waiting after the close has been seen.
-    const auto closed = [this] {
-        return http.Header == "HTTP/1.0 200 OK\r\nX: 1\r\n" && !http.Connected();
-    };
-    EXPECT_EQ(GetCancelledWhen(closed, "http://" + AddressOf(server) + "/"),
-              "EAbortError: Socket readln aborted");
+    // The reply can no longer be completed: Get fails at once instead of waiting for a Cancel.
+    EXPECT_EQ(GetError("http://" + AddressOf(server) + "/"),
+              "ESockError: Connection closed by peer");
     EXPECT_EQ(ReadWholeFile(BodyPath()), "previous");
 }
 

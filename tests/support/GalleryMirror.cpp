@@ -3,6 +3,7 @@
 #include "tests/support/GalleryModel.h"
 
 #include <QCryptographicHash>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -59,7 +60,7 @@ public:
     explicit Walk(const GalleryModel& model) : model_(model) {}
 
     void Start(const Listing& start) {
-        if (Fetch(start.ListingPath()) != Got::Page)
+        if (!Fetch(start.ListingPath()))
             return;
         if (const auto* folder = dynamic_cast<const Folder*>(&start))
             open_.insert(folder->Id());
@@ -69,25 +70,22 @@ public:
     Mirror mirror;
 
 private:
-    enum class Got { Page, Refused, Stalled };
-
-    // FetchPage: five attempts, each one more hit of the path.
-    Got Fetch(const std::string& path) {
+    // FetchPage: five attempts, each one more hit of the path; a stalled or cut-off answer is a
+    // failed attempt as a refused page is.
+    bool Fetch(const std::string& path) {
         for (int attempt = 0; attempt < 5; ++attempt) {
             const Answer answer = model_.AnswerFor(path, hits_[path]++);
-            if (answer.delivery == Fault::Kind::Stall) {
-                stopped_ = true;
-                return Got::Stalled;
-            }
+            if (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::ShortBody)
+                continue;
             const std::string first = answer.body.substr(0, answer.body.find('\r'));
             if (first.find("this.location.replace") != std::string::npos ||
                 first.find("<HTML>") != std::string::npos ||
                 first.find("<html>") != std::string::npos) {
                 body_ = answer.body;
-                return Got::Page;
+                return true;
             }
         }
-        return Got::Refused;
+        return false;
     }
 
     // A listing page has links to walk only when it is not an error page.
@@ -100,50 +98,44 @@ private:
         if (!WalkablePage())
             return;
         for (const Folder* sub : listing.EntriesOnPage(page)) {
-            if (open_.count(sub->Id()))
+            // A cycle, or a folder ID that cannot name a page file.
+            if (open_.count(sub->Id()) || HostileName(sub->Id()))
                 continue;
-            if (Fetch(sub->ListingPath()) != Got::Page) {
-                if (stopped_)
-                    return;
+            if (!Fetch(sub->ListingPath()))
                 continue;
-            }
             open_.insert(sub->Id());
             WalkListing(*sub, 0);
             open_.erase(sub->Id());
-            if (stopped_)
-                return;
-        }
-        if (page + 1 < listing.ListingPages()) {
-            if (Fetch(listing.ListingPath(page + 1)) != Got::Page)
-                return;
-            WalkListing(listing, page + 1);
-            if (stopped_)
-                return;
         }
         const auto* folder = dynamic_cast<const Folder*>(&listing);
+        if (page + 1 < listing.ListingPages()) {
+            if (!Fetch(listing.ListingPath(page + 1)))
+                return;
+            WalkListing(listing, page + 1);
+        } else if (folder && folder->ListingLoop() >= 0) {
+            return; // a Next back to a page still open ends the page
+        }
         if (folder && page == 0 && !folder->Pictures().empty())
             WalkPictures(*folder);
     }
 
     void WalkPictures(const Folder& folder) {
-        if (Fetch(folder.ThumbPath()) != Got::Page)
+        // Without "/thumb/" the crawl asks for the site's root, which shows no pictures.
+        if (folder.PictureLineWithoutThumb() || !Fetch(folder.ThumbPath()))
             return;
         if (folder.Redirects() && body_.find("this.location.replace") != std::string::npos &&
-            Fetch(folder.RedirectTarget()) != Got::Page)
+            !Fetch(folder.RedirectTarget()))
             return;
         const auto& pictures = folder.Pictures();
         const size_t per =
             folder.PicturesPerPage() > 0 ? size_t(folder.PicturesPerPage()) : pictures.size();
         for (int page = 0; page < folder.ThumbPages(); ++page) {
-            if (page > 0 && Fetch(folder.ThumbPath(page)) != Got::Page)
+            if (page > 0 && !Fetch(folder.ThumbPath(page)))
                 return;
             if (body_.find("_thumb.jpg") == std::string::npos)
                 return; // a 404 page: nothing to fetch, no next link
-            for (size_t i = page * per; i < pictures.size() && i < (page + 1) * per; ++i) {
+            for (size_t i = page * per; i < pictures.size() && i < (page + 1) * per; ++i)
                 Download(folder, pictures[i].name);
-                if (stopped_)
-                    return;
-            }
         }
     }
 
@@ -153,7 +145,18 @@ private:
         const std::string local = folder.LocalPath(name);
         if (mirror.count(local))
             return;
-        const std::string path = folder.PicturePath(name);
+        // As the engine asks for it: bytes that cannot stand in a request line encoded.
+        std::string path;
+        for (const char c : folder.PicturePath(name)) {
+            const auto byte = (unsigned char)c;
+            if (byte <= 0x20 || byte >= 0x7F || c == '#' || c == '?') {
+                char escape[4];
+                std::snprintf(escape, sizeof escape, "%%%02X", byte);
+                path += escape;
+            } else {
+                path += c;
+            }
+        }
         const Answer answer = model_.AnswerFor(path, hits_[path]++);
         if (answer.status >= 400 || answer.delivery != Fault::Kind::None) {
             multimediaOff_ = true;
@@ -166,7 +169,6 @@ private:
     std::map<std::string, size_t> hits_;
     std::set<std::string> open_;
     std::string body_;
-    bool stopped_ = false;
     bool multimediaOff_ = false;
 };
 

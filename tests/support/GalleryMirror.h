@@ -34,12 +34,14 @@ std::vector<std::string> StrayFiles(const std::string& root, const Mirror& expec
 // stores, on a server that has served nothing yet. It walks the site the way the engine does,
 // through the model's own answers (faults included):
 //  - a page is used when one of five attempts gives a first line (up to its first CR) with
-//    "<html>", "<HTML>" or "this.location.replace"; a page that stalls ends the whole job;
+//    "<html>", "<HTML>" or "this.location.replace"; a stalled or cut-off answer is a failed
+//    attempt;
 //  - a sub-folder whose page is not used is skipped, and its siblings are still walked; a next
 //    listing page that is not used ends the walk of the page that links it (on a folder's
-//    first listing page the picture line comes after that link, so its pictures are lost);
-//    a "Client Error" or 404 listing page walks nothing; a link to a folder whose walk is
-//    still open (a cycle) is not followed;
+//    first listing page the picture line comes after that link, so its pictures are lost), and
+//    so does a Next back to an earlier page; a "Client Error" or 404 listing page walks
+//    nothing; a link to a folder whose walk is still open (a cycle), or whose ID is no file
+//    name, is not followed; "Upload" lines are not followed;
 //  - a thumbnail page that is not used ends the folder's pictures there;
 //  - a picture answered with 404, a short body or a stall is a failed download: nothing is
 //    stored, and every later name holding ".mov", ".avi" or ".mpg" is skipped;

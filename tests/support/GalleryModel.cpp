@@ -3,6 +3,7 @@
 #include "tests/support/GalleryPages.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <stdexcept>
 
@@ -63,6 +64,21 @@ std::string ContentTypeOf(const std::string& name) {
     if (extension == ".mpg")
         return "video/mpeg";
     return "application/octet-stream";
+}
+
+// "%XX" escapes decoded; a "%" not followed by two hex digits stays as it is.
+std::string PercentDecoded(const std::string& text) {
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit((unsigned char)text[i + 1]) &&
+            std::isxdigit((unsigned char)text[i + 2])) {
+            decoded += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
 }
 
 Answer Html(std::string body, int status = 200) {
@@ -186,6 +202,31 @@ Folder& Folder::SetRedirect(bool on) {
     return *this;
 }
 
+Folder& Folder::LoopListingTo(int page) {
+    listingLoop_ = page;
+    return *this;
+}
+
+Folder& Folder::LoopThumbsTo(int page) {
+    thumbLoop_ = page;
+    return *this;
+}
+
+Folder& Folder::UploadLinkTo(Folder& other) {
+    uploadLinks_.push_back(&other);
+    return *this;
+}
+
+Folder& Folder::SetUpperCaseHtml() {
+    upperCase_ = true;
+    return *this;
+}
+
+Folder& Folder::SetPictureLineWithoutThumb() {
+    noThumbDir_ = true;
+    return *this;
+}
+
 std::string Folder::ListingPath(int page) const {
     return kCgi + "f=" + id_ + (page > 0 ? "&n=" + std::to_string(page) : std::string());
 }
@@ -266,8 +307,14 @@ Answer GalleryModel::AnswerFor(const std::string& path, size_t previousHits) con
         answer = Html(NotFoundPage(), 404);
         break;
     case Fault::Kind::ShortBody:
-    case Fault::Kind::Stall:
         answer.delivery = fault.kind;
+        break;
+    case Fault::Kind::Stall:
+    case Fault::Kind::CloseAtOnce:
+    case Fault::Kind::CloseAfterNonsense:
+    case Fault::Kind::CloseInHeader:
+        if (fault.times < 0 || previousHits < size_t(fault.times))
+            answer.delivery = fault.kind;
         break;
     }
     return answer;
@@ -276,7 +323,8 @@ Answer GalleryModel::AnswerFor(const std::string& path, size_t previousHits) con
 Answer GalleryModel::Page(const std::string& path) const {
     if (path.compare(0, kCgi.size(), kCgi) == 0)
         return QueryAnswer(path);
-    return SitePathAnswer(path);
+    // A "?" starts a query, as on any web server: "x?y.jpg" unencoded names "x".
+    return SitePathAnswer(path.substr(0, path.find('?')));
 }
 
 Answer GalleryModel::QueryAnswer(const std::string& path) const {
@@ -331,7 +379,10 @@ Answer GalleryModel::SitePathAnswer(const std::string& path) const {
                                            : ThumbPage(folder, 0));
         if (folder.Redirects() && path == folder.RedirectTarget())
             return Html(ThumbPage(folder, 0));
-        if (const Picture* picture = folder.FindPicture(rest)) {
+        const Picture* picture = folder.FindPicture(rest);
+        if (!picture)
+            picture = folder.FindPicture(PercentDecoded(rest));
+        if (picture) {
             Answer answer;
             answer.contentType = ContentTypeOf(rest);
             answer.body = picture->Content();

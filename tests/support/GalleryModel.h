@@ -46,10 +46,17 @@ struct Fault {
         Truncate,    // the body ends just before its "</html>"
         NotFound,    // status 404 with an HTML body
         ShortBody,   // Content-Length of the whole body, half of it sent, then the close
-        Stall        // header and a few body bytes, then silence until the client or server quits
+        Stall,       // header and a few body bytes, then silence until the client or server quits
+        // The close comes before the header is complete: at once, after one line that is no
+        // status line, or half-way through the header.
+        CloseAtOnce,
+        CloseAfterNonsense,
+        CloseInHeader,
     };
     Kind kind = Kind::None;
-    int times = 0; // Reject: answers rejected before the real one; -1 rejects every answer
+    // Reject, Stall and the Close kinds: answers spoiled before the real one; -1 spoils every
+    // answer.
+    int times = 0;
 
     static Fault RejectTimes(int n) { return {Kind::Reject, n}; }
     static Fault RejectAlways() { return {Kind::Reject, -1}; }
@@ -57,7 +64,8 @@ struct Fault {
     static Fault Truncate() { return {Kind::Truncate, 0}; }
     static Fault NotFound() { return {Kind::NotFound, 0}; }
     static Fault ShortBody() { return {Kind::ShortBody, 0}; }
-    static Fault Stall() { return {Kind::Stall, 0}; }
+    static Fault Stall(int times = -1) { return {Kind::Stall, times}; }
+    static Fault Close(Kind kind, int times = -1) { return {kind, times}; }
 };
 
 struct Picture {
@@ -132,6 +140,22 @@ public:
     // The thumbnail page answers with a this.location.replace page that sends the browser to
     // RedirectTarget(), which shows the thumbnails.
     Folder& SetRedirect(bool on = true);
+    // Quirks of a sloppy or hostile site:
+    // the last listing page's Next leads back to listing page `page`;
+    Folder& LoopListingTo(int page);
+    // the last thumbnail page's Next leads back to thumbnail page `page`;
+    Folder& LoopThumbsTo(int page);
+    // an "Upload" line on the first listing page links to other (a folder not to be walked);
+    Folder& UploadLinkTo(Folder& other);
+    // the pages say <HTML> and </HTML>;
+    Folder& SetUpperCaseHtml();
+    // the picture line's thumbnail path lacks "/thumb/", so the crawl asks for the site's root.
+    Folder& SetPictureLineWithoutThumb();
+    int ListingLoop() const { return listingLoop_; }
+    int ThumbLoop() const { return thumbLoop_; }
+    const std::vector<Folder*>& UploadLinks() const { return uploadLinks_; }
+    bool UpperCaseHtml() const { return upperCase_; }
+    bool PictureLineWithoutThumb() const { return noThumbDir_; }
 
     std::string ListingPath(int page = 0) const override;
     // Thumbnail page `page`: the site path for page 0, else ?f=ID&n=... (see the top).
@@ -153,6 +177,11 @@ private:
     std::vector<Picture> pictures_;
     int picturesPerPage_ = 0;
     bool redirect_ = false;
+    int listingLoop_ = -1;
+    int thumbLoop_ = -1;
+    std::vector<Folder*> uploadLinks_;
+    bool upperCase_ = false;
+    bool noThumbDir_ = false;
 };
 
 class Member : public Listing {

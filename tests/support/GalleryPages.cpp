@@ -2,6 +2,8 @@
 
 #include "tests/support/GalleryModel.h"
 
+#include <cctype>
+
 namespace fixture {
 
 namespace {
@@ -13,6 +15,17 @@ std::string Head(const std::string& title) {
 }
 
 const char kTail[] = "</body>\n</html>\n";
+
+// A folder's page as the site sends it: in upper case tags when the folder asks for that.
+std::string Spelled(const Folder* folder, std::string page) {
+    if (folder == nullptr || !folder->UpperCaseHtml())
+        return page;
+    for (const char* tag : {"<html>", "</html>"})
+        for (size_t at = page.find(tag); at != std::string::npos; at = page.find(tag, at + 1))
+            for (size_t i = 0; tag[i] != '\0'; ++i)
+                page[at + i] = char(std::toupper((unsigned char)tag[i]));
+    return page;
+}
 
 // The stem the site gives a picture's thumbnail: the name before its extension, with the
 // characters that would end the attribute or the tag made harmless.
@@ -47,15 +60,23 @@ std::string ListingPage(const Listing& listing, int page) {
         body += "<TR><TD><A HREF=\"" + sub->ListingPath() +
                 "\"><IMG SRC=" + WithoutFinalSlash(sub->SitePath()) +
                 "/thumb/folder.gif></A></TD><TD>" + sub->Name() + "</TD></TR>\n";
+    if (folder && page == 0)
+        for (const Folder* target : folder->UploadLinks())
+            body += "<TR><TD><A HREF=\"" + target->ListingPath() +
+                    "\"><IMG SRC=" + WithoutFinalSlash(target->SitePath()) +
+                    "/thumb/up.gif></A></TD><TD>Upload here</TD></TR>\n";
     if (page + 1 < listing.ListingPages())
         body += NextLine(listing.ListingPath(page + 1));
+    else if (folder && folder->ListingLoop() >= 0)
+        body += NextLine(listing.ListingPath(folder->ListingLoop()));
     // The crawl leaves a page after its first picture line, so it comes last.
     if (folder && page == 0 && !folder->Pictures().empty())
         body += "<TR><TD><A HREF=\"" + std::string(kCgi) + "i=" + folder->Id() +
-                "\"><IMG SRC=" + folder->SitePath() + "thumb/" +
+                "\"><IMG SRC=" + folder->SitePath() +
+                (folder->PictureLineWithoutThumb() ? "" : "thumb/") +
                 ThumbStem(folder->Pictures().front().name) + "_thumb.jpg></A></TD><TD>" +
                 std::to_string(folder->Pictures().size()) + " pictures</TD></TR>\n";
-    return body + "</TABLE>\n" + kTail;
+    return Spelled(folder, body + "</TABLE>\n" + kTail);
 }
 
 std::string ThumbPage(const Folder& folder, int page) {
@@ -71,9 +92,10 @@ std::string ThumbPage(const Folder& folder, int page) {
                 "thumb/" + ThumbStem(name) + "_thumb.jpg ALT=\"" + name + "\"></A></TD>\n";
     }
     body += "</TR></TABLE>\n";
-    if (page + 1 < folder.ThumbPages())
-        body += "<A HREF=\"" + folder.ThumbPath(page + 1) + "\"><B>Next</B></A>\n";
-    return body + kTail;
+    const int next = page + 1 < folder.ThumbPages() ? page + 1 : folder.ThumbLoop();
+    if (next >= 0)
+        body += "<A HREF=\"" + folder.ThumbPath(next) + "\"><B>Next</B></A>\n";
+    return Spelled(&folder, body + kTail);
 }
 
 std::string RedirectPage(const std::string& target) {

@@ -2,6 +2,7 @@
 
 #include "tests/support/LoopbackListener.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -253,8 +254,12 @@ void GallerySite::Serve(int fd) {
     request.url = "http://" + request.host + request.path;
     request.site = request.host == kHostB ? 'B' : 'A';
 
+    // Bytes that cannot stand in a request line make it a bad request, as on a real server.
+    const bool rawBytes = std::any_of(request.target.begin(), request.target.end(), [](char c) {
+        return (unsigned char)c <= 0x20 || (unsigned char)c >= 0x7F || c == '#';
+    });
     Answer answer;
-    if (request.path.empty() || request.path[0] != '/') {
+    if (request.path.empty() || request.path[0] != '/' || rawBytes) {
         answer.status = 400;
         answer.body = "<html>\n<body>Bad request</body>\n</html>\n";
     } else if (method != "GET" && method != "HEAD") {
@@ -277,7 +282,22 @@ void GallerySite::Serve(int fd) {
                            Reason(answer.status) + "\r\nContent-Type: " + answer.contentType +
                            "\r\nContent-Length: " + std::to_string(answer.body.size()) +
                            "\r\nConnection: close\r\n" + answer.headers + "\r\n";
-    if (method != "HEAD") {
+    // A reply cut off before its header is complete.
+    const size_t headerEnd = response.size();
+    switch (answer.delivery) {
+    case Fault::Kind::CloseAtOnce:
+        response.clear();
+        break;
+    case Fault::Kind::CloseAfterNonsense:
+        response = "Server busy, come back later\r\n";
+        break;
+    case Fault::Kind::CloseInHeader:
+        response.resize(headerEnd / 2);
+        break;
+    default:
+        break;
+    }
+    if (method != "HEAD" && response.size() == headerEnd) {
         switch (answer.delivery) {
         case Fault::Kind::ShortBody:
             response.append(answer.body, 0, answer.body.size() / 2);

@@ -1,10 +1,15 @@
 #include "WindowFixture.h"
 #include "ui/Text.h"
 
+#include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLocale>
+#include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTime>
+#include <QTimer>
 
 TEST_F(WindowTest, WatchdogCountsOnlyWhileADownloadIsActive) {
     TBackupEngine& job = form->Engine();
@@ -104,4 +109,41 @@ TEST_F(WindowTest, ClockLabelHoldsEveryLocalesTime) {
                 << needed.width() << "x" << needed.height();
         }
     }
+}
+
+// The pause after a file keeps the window alive: the clock runs, the watchdog has nothing to
+// count, and Cancel ends the pause at once instead of after its 15 seconds.
+TEST_F(WindowTest, PauseKeepsTheClockRunningAndCancelEndsIt) {
+    ShowActive();
+    QTemporaryDir pictures;
+    form->CheckBox1->setChecked(true);
+    form->SpinEdit1->setValue(15);
+    QString clockAtStart, clockDuringPause, statusDuringPause;
+    int stallDuringPause = -1;
+    QElapsedTimer sinceCancel, pause;
+    qint64 afterCancel = -1;
+    engine->duringFetch = [&] {
+        clockAtStart = form->Label10->text();
+        QTimer::singleShot(1500, form.get(), [&] {
+            clockDuringPause = form->Label10->text();
+            statusDuringPause = form->Label12->text();
+            stallDuringPause = form->Engine().StallCounter;
+            sinceCancel.start();
+            form->Button1->click();
+        });
+        pause.start();
+        // Nothing listens there: the download fails at once and the pause follows.
+        form->Engine().DownloadFile(pictures.path().toStdString() + "/", "http://127.0.0.1:1/a.jpg",
+                                    "a.jpg");
+        afterCancel = sinceCancel.isValid() ? sinceCancel.elapsed() : -1;
+        return false;
+    };
+    form->Button3->click();
+
+    EXPECT_EQ(statusDuringPause, "Sleeping for 15 seconds . . .");
+    EXPECT_NE(clockDuringPause, clockAtStart);
+    EXPECT_EQ(stallDuringPause, 0);
+    EXPECT_GE(afterCancel, 0);
+    EXPECT_LT(afterCancel, 1000);
+    EXPECT_LT(pause.elapsed(), 5000);
 }
