@@ -3,6 +3,7 @@
 #include "cli/HeadlessProgress.h"
 #include "cli/HeadlessSettings.h"
 #include "cli/HeadlessText.h"
+#include "engine/JobTally.h"
 #include "engine/PlainHost.h"
 #include "engine/Sites.h"
 #include "platform/EventWait.h"
@@ -39,11 +40,6 @@ constexpr const char* kStoppedEarlyLines[] = {
     "** ERROR - i can't find this folder ID.  Please check the folder ID.",
     "** ERROR - i can't find this user directory.  Please check the USER ID.",
 };
-// A listing page given up after its retries: a folder (or the rest of a listing) is missing
-// from the copy.
-constexpr const char* kPageGivenUpLine =
-    "**Tried 5 times and got errors every time, skipping this folder";
-
 constexpr int kCancelAgainMilliseconds = 100;
 
 void Write(std::FILE* stream, const std::string& text) {
@@ -128,11 +124,6 @@ public:
     }
 };
 
-struct Tally {
-    int fetched = 0, present = 0, failed = 0, refused = 0, pagesGivenUp = 0;
-    uint64_t bytes = 0;
-};
-
 class HeadlessRun {
 public:
     explicit HeadlessRun(const CommandLine& line)
@@ -168,7 +159,8 @@ public:
             Write(stderr, "VantrelBackup: " + message + "\n");
             return 2;
         }
-        const bool incomplete = host_.stoppedEarly || tally_.failed > 0 || tally_.pagesGivenUp > 0;
+        const bool incomplete =
+            host_.stoppedEarly || tally_.failed > 0 || tally_.foldersGivenUp > 0;
         return incomplete ? 1 : 0;
     }
 
@@ -262,31 +254,17 @@ private:
         for (const char* line : kStoppedEarlyLines)
             if (message == line)
                 host_.stoppedEarly = true;
-        if (message == kPageGivenUpLine)
-            ++tally_.pagesGivenUp;
+        tally_.CountLogLine(message);
         progress_.Clear();
         Write(stdout, ConsoleLines(message) + "\n");
     }
 
     void OnDownloadDone(TDownloadOutcome outcome, uint64_t bytes) {
         progress_.FileDone();
-        switch (outcome) {
-        case TDownloadOutcome::Fetched:
-            ++tally_.fetched;
-            tally_.bytes += bytes;
-            break;
-        case TDownloadOutcome::Present:
-            ++tally_.present;
-            break;
-        case TDownloadOutcome::Failed:
-            // The transfer the user cancelled is not a failure of the site.
-            if (host_.signal == 0)
-                ++tally_.failed;
-            break;
-        case TDownloadOutcome::Skipped:
-            ++tally_.refused;
-            break;
-        }
+        // The transfer the user cancelled is not a failure of the site.
+        if (outcome == TDownloadOutcome::Failed && host_.signal != 0)
+            return;
+        tally_.Count(outcome, bytes);
     }
 
     // The pause between files waits on the event loop, so that Ctrl+C ends it at once.
@@ -330,9 +308,9 @@ private:
                            std::to_string(tally_.failed) + " failed";
         if (tally_.refused > 0)
             text += ", " + std::to_string(tally_.refused) + " refused";
-        if (tally_.pagesGivenUp > 0)
-            text += ", " + std::to_string(tally_.pagesGivenUp) +
-                    (tally_.pagesGivenUp == 1 ? " listing page" : " listing pages") +
+        if (tally_.foldersGivenUp > 0)
+            text += ", " + std::to_string(tally_.foldersGivenUp) +
+                    (tally_.foldersGivenUp == 1 ? " listing page" : " listing pages") +
                     " not fetched";
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, "%.2f s", static_cast<double>(milliseconds) / 1000);
@@ -343,7 +321,7 @@ private:
 
     const CommandLine& line_;
     HeadlessHost host_;
-    Tally tally_;
+    TJobTally tally_;
     TProgressLine progress_;
     SignalWatch signals_;
     QTimer cancelAgain_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/JobHost.h"
+#include "engine/TransferProgress.h"
 #include "net/NMFTP.h"
 #include "net/NMHTTP.h"
 
@@ -105,6 +106,9 @@ public:
     std::function<void(const std::string& name, TDownloadOutcome outcome, uint64_t bytes)>
         OnDownloadDone;
 
+    // The page fetches and downloads running now, for a progress display to read.
+    TTransferProgress Transfers;
+
     // The HTTP client of every web access, set up as the window's design has it; the window
     // hands it the proxy and listens to its statuses.
     TNMHTTP NMHTTP1;
@@ -146,6 +150,10 @@ private:
     // Stores one file over the open FTP session; true when it arrived whole.
     bool FetchOverFtp(const std::string& Name, const std::string& tempFile);
     bool FetchOverHttp(const std::string& URL, const std::string& tempFile);
+    // The body bytes of the transfer in progress; nothing until its body begins, as the
+    // clients' counters still hold the previous transfer's numbers before that.
+    TTransferBytes HttpBytes() const;
+    TTransferBytes FtpBytes() const;
 
     bool pageFetchActive_ = false;
     // The pause after a file: no transfer runs, so the watchdog has nothing to count.

@@ -30,6 +30,7 @@ private:
 bool TBackupEngine::FetchOverHttp(const std::string& URL, const std::string& tempFile) {
     NMHTTP1.Body = tempFile;
     NMHTTP1.ReportLevel = 8;
+    TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(); });
     NMHTTP1.Get(URL);
     // An error page or a body cut short is a failed download, not a picture.
     return HttpReplyComplete(tempFile);
@@ -41,6 +42,7 @@ bool TBackupEngine::FetchOverFtp(const std::string& Name, const std::string& tem
         explicit Watch(bool& flag) : active(flag) { active = true; }
         ~Watch() { active = false; }
     } watch(ftpTransferActive_);
+    TTransferProgress::Scope shown(Transfers, [this] { return FtpBytes(); });
     // Download raises when the server reports an error or sends less than it announced.
     NMFTP1.Download(Name, tempFile);
     return true;

@@ -99,7 +99,7 @@ void TDownloadScheduler::Start(const Picture& picture) {
         return;
     }
     // On the list before its status, so that whoever counts on the status counts it too.
-    const auto flight = flights_.insert(flights_.end(), Flight{name, target, {}, nullptr});
+    const auto flight = flights_.insert(flights_.end(), Flight{name, target, {}, nullptr, nullptr});
     engine_.Host.Status("Downloading " + name + ". . .");
     (void)platform::ForceDirectories(picture.localDir);
     try {
@@ -109,6 +109,10 @@ void TDownloadScheduler::Start(const Picture& picture) {
         flight->transfer = std::make_unique<TPictureTransfer>(
             picture.url, flight->partFile, std::move(route),
             [this, flight](bool whole) { Ended(flight, whole); });
+        flight->shown = std::make_unique<TTransferProgress::Scope>(
+            engine_.Transfers, [transfer = flight->transfer.get()] {
+                return TTransferBytes{transfer->BytesReceived(), transfer->BytesExpected()};
+            });
     } catch (const std::exception&) {
         Ended(flight, false);
         return;
@@ -122,7 +126,7 @@ void TDownloadScheduler::Start(const Picture& picture) {
 }
 
 void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
-    const Flight ending{flight->name, flight->target, flight->partFile, nullptr};
+    const Flight ending{flight->name, flight->target, flight->partFile, nullptr, nullptr};
     if (flight->transfer)
         ended_.push_back(std::move(flight->transfer));
     flights_.erase(flight);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/TransferProgress.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -56,6 +58,8 @@ private:
     struct Flight {
         std::string name, target, partFile;
         std::unique_ptr<TPictureTransfer> transfer;
+        // Its bytes in the engine's running transfers, which the window's bar sums.
+        std::unique_ptr<TTransferProgress::Scope> shown;
     };
     // Starts the waiting pictures that may start now.
     void Pump();

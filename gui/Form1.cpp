@@ -2,6 +2,7 @@
 
 #include "engine/ConnectionsSetting.h"
 #include "engine/Sites.h"
+#include "gui/ProgressStrip.h"
 #include "platform/EventWait.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -61,6 +62,8 @@ TForm1::TForm1(QWidget* parent)
     engine_ = std::make_unique<TBackupEngine>(*this);
     ConnectClients();
     CreateControls();
+    Progress = new TProgressStrip(
+        this, Label12, [this]() -> const TTransferProgress& { return engine_->Transfers; });
     ShowPanelPictures();
     ConnectHandlers();
     // The clock shows the time from the start, not only after the first tick.
@@ -85,6 +88,9 @@ void TForm1::ConnectClients() {
     };
     engine_->NMFTP1.OnStatus = [this](TComponent* sender, const std::string& status) {
         NMFTP1Status(sender, status);
+    };
+    engine_->OnDownloadDone = [this](const std::string&, TDownloadOutcome outcome, uint64_t bytes) {
+        Progress->Count(outcome, bytes);
     };
 }
 
@@ -201,18 +207,21 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button3Click() {
-    RunGalleryCommand(TBackupEngine::GalleryQuery::Folder, Edit3->text());
+    RunGalleryCommand(TBackupEngine::GalleryQuery::Folder, "Get by ID ", Edit3->text());
 }
 
 void TForm1::Button4Click() {
-    RunGalleryCommand(TBackupEngine::GalleryQuery::User, Edit5->text());
+    RunGalleryCommand(TBackupEngine::GalleryQuery::User, "Get by User ", Edit5->text());
 }
 
-void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id) {
-    RunJob([this, query, typedId = id.toStdString()] {
-        engine_->Connections = StoredConnections(FormStorage1.IniFileName);
-        return engine_->RunGalleryJob(query, typedId);
-    });
+void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& name,
+                               const QString& id) {
+    RunJob(
+        [this, query, typedId = id.toStdString()] {
+            engine_->Connections = StoredConnections(FormStorage1.IniFileName);
+            return engine_->RunGalleryJob(query, typedId);
+        },
+        name + id);
 }
 
 bool TForm1::WaitForCancelledJob(std::function<void()> command) {
@@ -230,12 +239,13 @@ bool TForm1::WaitForCancelledJob(std::function<void()> command) {
     return true;
 }
 
-void TForm1::RunJob(std::function<bool()> job) {
+void TForm1::RunJob(std::function<bool()> job, const QString& name) {
     // Nothing new starts in a window that is closing (a batch would go on with its next line).
-    if (closing_ || WaitForCancelledJob([this, job] { RunJob(job); }))
+    if (closing_ || WaitForCancelledJob([this, job, name] { RunJob(job, name); }))
         return;
     try {
-        RunJobBody(job);
+        TProgressStrip::JobScope shown(*Progress, name);
+        shown.completed = RunJobBody(job);
     } catch (...) {
         if (!waitingCommand_)
             throw;
@@ -248,7 +258,7 @@ void TForm1::RunJob(std::function<bool()> job) {
         std::exchange(waitingCommand_, nullptr)();
 }
 
-void TForm1::RunJobBody(const std::function<bool()>& job) {
+bool TForm1::RunJobBody(const std::function<bool()>& job) {
     SetJobButtonsRunning(true);
     JobCancelled = false;
     JobScope scope(jobDepth_);
@@ -258,18 +268,20 @@ void TForm1::RunJobBody(const std::function<bool()>& job) {
     } catch (...) {
         // The transfer aborted because the window closed is not an error worth a box.
         if (closing_)
-            return;
+            return false;
         throw;
     }
     // A job that stopped early keeps the running state until the user cancels; after one that
     // was cancelled, a job waiting for it takes over the running state.
     if (completed && !waitingCommand_)
         Button1Click();
+    return completed;
 }
 
 void TForm1::Button2Click() {
     const std::string setNumber = Edit2->text().toStdString();
-    RunJob([this, setNumber] { return engine_->RunScanJob(setNumber); });
+    RunJob([this, setNumber] { return engine_->RunScanJob(setNumber); },
+           "Get Inst... " + Edit2->text());
 }
 
 // The dialog's fields are handed over whichever way it was closed.
@@ -280,7 +292,10 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::RunBatchList() {
+    // Its jobs count together and end in one notice.
+    TProgressStrip::JobScope shown(*Progress, "Batch list");
     engine_->RunBatchList();
+    shown.completed = true;
 }
 
 void TForm1::StartGetById(const std::string& folderId) {
@@ -393,6 +408,7 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::Log(const std::string& message) {
+    Progress->NoteLogLine(message);
     const QString lines = ui::LogLinesFromBytes(message);
     QTextDocument* log = Memo1->document();
     // An empty log still holds one empty line, which appending fills instead of adding a line

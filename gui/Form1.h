@@ -20,6 +20,7 @@ class QPushButton;
 class QSpinBox;
 class QTimeEdit;
 class QTimer;
+class TProgressStrip;
 
 // The main window: the settings fields, the job commands, Cancel, the log, the status line and
 // the clock. It owns the job engine and lends it the log, the status line, the destination, the
@@ -135,6 +136,8 @@ public:
     bool JobCancelled = false;
     // The destination chooser; tests put a scripted one here.
     ui::DirectoryChooser ChooseDirectory;
+    // The transfer bar and the job's counts at the right end of the status line.
+    TProgressStrip* Progress = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -148,12 +151,14 @@ private:
     void ConnectClients();
     void ShowPanelPictures();
     void SetJobButtonsRunning(bool running);
-    void RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& id);
+    void RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& name,
+                           const QString& id);
     // Runs one job between the running and idle button states; the job returns true when it
     // ran to its end. Asked for while a cancelled job still unwinds, the job waits and runs
     // after it, once the caller has returned: it must own what it uses (capture by value).
-    void RunJob(std::function<bool()> job);
-    void RunJobBody(const std::function<bool()>& job);
+    // The name tells the job in a desktop notice.
+    void RunJob(std::function<bool()> job, const QString& name);
+    bool RunJobBody(const std::function<bool()>& job);
     // True when a job is on the stack; then command waits to run after it (if it was cancelled
     // and nothing waits yet) or is dropped.
     bool WaitForCancelledJob(std::function<void()> command);

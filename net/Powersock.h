@@ -132,6 +132,8 @@ public:
     uint32_t BytesSent() const;
     uint32_t BytesReceived() const;
     uint32_t BytesExpected() const;
+    // True while CaptureFile writes what arrives to its file; BytesReceived then counts it.
+    bool Capturing() const { return captureFile_ != nullptr; }
 
 protected:
     void SetReplyCode(int16_t code);

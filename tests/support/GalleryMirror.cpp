@@ -158,7 +158,8 @@ private:
             }
         }
         const Answer answer = model_.AnswerFor(path, hits_[path]++);
-        if (answer.status >= 400 || answer.delivery != Fault::Kind::None) {
+        if (answer.status >= 400 ||
+            (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::Slow)) {
             multimediaOff_ = true;
             return;
         }

@@ -316,6 +316,10 @@ Answer GalleryModel::AnswerFor(const std::string& path, size_t previousHits) con
         if (fault.times < 0 || previousHits < size_t(fault.times))
             answer.delivery = fault.kind;
         break;
+    case Fault::Kind::Slow:
+        answer.delivery = fault.kind;
+        answer.slowMilliseconds = fault.times;
+        break;
     }
     return answer;
 }

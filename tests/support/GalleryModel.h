@@ -52,6 +52,7 @@ struct Fault {
         CloseAtOnce,
         CloseAfterNonsense,
         CloseInHeader,
+        Slow, // the whole answer, in twenty pieces spread over `times` milliseconds
     };
     Kind kind = Kind::None;
     // Reject, Stall and the Close kinds: answers spoiled before the real one; -1 spoils every
@@ -66,6 +67,7 @@ struct Fault {
     static Fault ShortBody() { return {Kind::ShortBody, 0}; }
     static Fault Stall(int times = -1) { return {Kind::Stall, times}; }
     static Fault Close(Kind kind, int times = -1) { return {kind, times}; }
+    static Fault Slow(int milliseconds) { return {Kind::Slow, milliseconds}; }
 };
 
 struct Picture {
@@ -202,7 +204,8 @@ struct Answer {
     std::string contentType = "text/html";
     std::string headers; // extra header lines, each ending in CR LF
     std::string body;
-    Fault::Kind delivery = Fault::Kind::None; // None, ShortBody or Stall: how the body is sent
+    Fault::Kind delivery = Fault::Kind::None; // None, ShortBody, Stall or Slow: how it is sent
+    int slowMilliseconds = 0;                 // Slow: how long the sending takes
 };
 
 class GalleryModel {

@@ -199,6 +199,16 @@ bool GallerySite::SendAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+void GallerySite::SendSlowly(int fd, const std::string& response, int milliseconds) {
+    constexpr size_t kPieces = 20;
+    const size_t piece = response.size() / kPieces + 1;
+    for (size_t at = 0; at < response.size() && !stopping_; at += piece) {
+        if (!SendAll(fd, response.data() + at, std::min(piece, response.size() - at)))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds / kPieces));
+    }
+}
+
 void GallerySite::WaitUntilClosed(int fd, int milliseconds) {
     char buffer[4096];
     while (Ready(fd, POLLIN, milliseconds)) {
@@ -309,7 +319,9 @@ void GallerySite::Serve(int fd) {
             response += answer.body;
         }
     }
-    if (SendAll(fd, response.data(), response.size()) && answer.delivery == Fault::Kind::Stall)
+    if (answer.delivery == Fault::Kind::Slow)
+        SendSlowly(fd, response, answer.slowMilliseconds);
+    else if (SendAll(fd, response.data(), response.size()) && answer.delivery == Fault::Kind::Stall)
         WaitUntilClosed(fd, -1); // silence until the client gives up or the server stops
     // Half-close and let the client read to the end before the socket goes: closing with
     // unread input would reset the connection and could cost the client the answer's tail.

@@ -90,6 +90,8 @@ private:
     void Serve(int fd);
     bool ReadHeader(int fd, std::string& header);
     bool SendAll(int fd, const char* data, size_t size);
+    // The Slow fault: the answer in pieces, over milliseconds.
+    void SendSlowly(int fd, const std::string& response, int milliseconds);
     // Waits for fd's events or the stop; false on stop, on timeout, or on an error.
     bool Ready(int fd, short events, int milliseconds) const;
     void WaitUntilClosed(int fd, int milliseconds);

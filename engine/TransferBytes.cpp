@@ -1,0 +1,15 @@
+#include "engine/BackupEngine.h"
+
+TTransferBytes TBackupEngine::HttpBytes() const {
+    if (!NMHTTP1.Capturing())
+        return {};
+    return {NMHTTP1.BytesReceived(), NMHTTP1.BytesExpected()};
+}
+
+// A scan arrives over the session's data connection; the RETR reply announced its size.
+TTransferBytes TBackupEngine::FtpBytes() const {
+    const TPowersock* data = NMFTP1.DataConnection();
+    if (data == nullptr || !data->Capturing())
+        return {};
+    return {data->BytesReceived(), NMFTP1.BytesExpected()};
+}

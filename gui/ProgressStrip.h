@@ -1,0 +1,86 @@
+#pragma once
+
+#include "engine/JobTally.h"
+#include "engine/TransferProgress.h"
+#include "gui/DesktopNotice.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class QLabel;
+class TTransferBar;
+
+// The right end of the status line: a small bar for the transfers in progress and the running
+// counts of the job beside it, and the word to the desktop when a long job ends unseen.
+//
+// Everything is redrawn from a timer, at most ten times a second, however fast files come: the
+// transfers are read, never pushed. The status line keeps its text whole; only its painting is
+// cut short where it would run under the counts or the bar. The bar shows only while a transfer
+// runs; the counts stay after the job until the next one starts. A batch list is one job.
+class TProgressStrip : public QObject {
+public:
+    // statusLine is the window's status label; transfers gives the engine's running transfers
+    // (the window may change engines).
+    TProgressStrip(QWidget* window, QLabel* statusLine,
+                   std::function<const TTransferProgress&()> transfers);
+
+    // A job begins and ends; one begun inside another (the jobs of a batch list) counts with it.
+    void JobStarted(const QString& name);
+    void JobEnded(bool completed);
+    // Ends a job on every path out of it; completed stays false unless set.
+    class JobScope {
+    public:
+        JobScope(TProgressStrip& strip, const QString& name) : strip_(strip) {
+            strip_.JobStarted(name);
+        }
+        ~JobScope() { strip_.JobEnded(completed); }
+        JobScope(const JobScope&) = delete;
+        JobScope& operator=(const JobScope&) = delete;
+        bool completed = false;
+
+    private:
+        TProgressStrip& strip_;
+    };
+
+    // The engine's word on each download, and each log line (a folder given up is told there).
+    void Count(TDownloadOutcome outcome, uint64_t bytes);
+    void NoteLogLine(const std::string& message);
+
+    const TJobTally& Tally() const { return tally_; }
+
+    TTransferBar* Bar = nullptr;
+    QLabel* Counts = nullptr;
+    // A job that ran longer than this and ends while the window is not the active one is told
+    // to the desktop.
+    int NoticeAfterMilliseconds = 30000;
+    TDesktopNotice Notice;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Redraw();
+    void ShowCounts();
+    void ShowBar(bool shown);
+    void TellDesktop(bool completed);
+    // Where the status line's painting must stop: the left end of what is shown at its right.
+    int StripLeft() const;
+    bool PaintStatusLineCut();
+
+    QWidget* window_;
+    QLabel* statusLine_;
+    std::function<const TTransferProgress&()> transfers_;
+    QTimer redraw_;
+    QElapsedTimer clock_;
+    int64_t elapsed_ = 0;
+    int depth_ = 0;
+    bool allCompleted_ = true;
+    QString jobName_;
+    TJobTally tally_;
+    bool countsChanged_ = false;
+    uint64_t transfersSeen_ = 0;
+    int64_t shownSecond_ = -1;
+};
