@@ -271,15 +271,19 @@ void TPowersock::CloseSocket() {
     // What was queued for this connection cannot go anywhere else.
     sendStream_.Clear();
     if (socket_->IsOpen()) {
-        const uint16_t error = socket_->Close();
-        if (error != 0) {
-            CheckSocketError(error, platform::SocketError::WouldBlock);
-            return;
+        // The socket the peer's close left in place has not been used: it stays, rather than
+        // being closed and made again (a disconnect after the peer's close, once per request).
+        if (!socket_->Fresh() || destroying_) {
+            const uint16_t error = socket_->Close();
+            if (error != 0) {
+                CheckSocketError(error, platform::SocketError::WouldBlock);
+                return;
+            }
         }
         if (!destroying_ && OnDisconnect)
             OnDisconnect(this);
     }
-    if (!destroying_)
+    if (!destroying_ && !socket_->IsOpen())
         OpenSocket(false);
 }
 

@@ -77,6 +77,7 @@ uint16_t AsyncSocket::Create(bool resetOnClose) {
     }
     fd_ = fd;
     ResetState();
+    fresh_ = !resetOnClose;
     AttachNotifiers();
     return SocketError::None;
 }
@@ -85,6 +86,7 @@ void AsyncSocket::Adopt(SocketHandle handle) {
     Close();
     fd_ = handle;
     ResetState();
+    fresh_ = false;
     phase_ = Phase::Connected;
     writeWanted_ = true; // a taken-over connection announces once that it can send
     AttachNotifiers();
@@ -195,6 +197,7 @@ void AsyncSocket::customEvent(QEvent* event) {
 uint16_t AsyncSocket::Connect(uint32_t address, uint16_t port) {
     const sockaddr_in target = MakeAddress(address, port);
     connectStarted_ = true;
+    fresh_ = false;
     int result;
     do {
         result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&target), sizeof target);
@@ -208,6 +211,7 @@ uint16_t AsyncSocket::Connect(uint32_t address, uint16_t port) {
 }
 
 uint16_t AsyncSocket::Bind(uint32_t address, uint16_t port) {
+    fresh_ = false;
     const sockaddr_in local = MakeAddress(address, port);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         return SocketErrorFromErrno(errno);
@@ -215,6 +219,7 @@ uint16_t AsyncSocket::Bind(uint32_t address, uint16_t port) {
 }
 
 uint16_t AsyncSocket::Listen(int backlog) {
+    fresh_ = false;
     if (::listen(fd_, backlog) != 0)
         return SocketErrorFromErrno(errno);
     phase_ = Phase::Listening;

@@ -54,6 +54,9 @@ public:
     bool IsConnected() const { return phase_ == Phase::Connected; }
     // True once a connect was started on this socket; such a socket cannot start another.
     bool ConnectStarted() const { return connectStarted_; }
+    // True for a socket made by Create without resetOnClose on which nothing has been done
+    // since: closing it and making another would give the very same socket.
+    bool Fresh() const { return fd_ != InvalidSocket && fresh_; }
     SocketHandle Handle() const { return fd_; }
 
     // Chooses which events reach the handler; 0 switches them all off.
@@ -100,6 +103,7 @@ private:
     bool acceptPending_ = false;
     bool peerClosed_ = false;
     bool connectStarted_ = false;
+    bool fresh_ = false;
     QSocketNotifier* readNotifier_;
     QSocketNotifier* writeNotifier_;
 };

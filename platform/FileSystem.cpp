@@ -52,15 +52,21 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool ForceDirectories(const std::string& path) {
-    // Nearly always the folder is there already: one look instead of a failing mkdir per level.
+    // Nearly always the folder is there already: one look. Otherwise the missing levels are
+    // made from the deepest one that exists, with no failing mkdir for the levels above it.
     if (DirectoryExists(path))
         return true;
-    const std::string native = NativePath(path);
-    for (size_t slash = native.find('/', 1); slash != std::string::npos;
-         slash = native.find('/', slash + 1))
-        (void)::mkdir(native.substr(0, slash).c_str(), 0777);
-    (void)::mkdir(native.c_str(), 0777);
-    return DirectoryExists(path);
+    std::string native = NativePath(path);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    if (::mkdir(native.c_str(), 0777) == 0)
+        return true;
+    const size_t slash = native.rfind('/');
+    if (errno != ENOENT || slash == std::string::npos || slash == 0)
+        return DirectoryExists(path);
+    if (!ForceDirectories(native.substr(0, slash)))
+        return false;
+    return ::mkdir(native.c_str(), 0777) == 0 || DirectoryExists(path);
 }
 
 int64_t FileSize(const std::string& path) {

@@ -2,7 +2,7 @@
 // separated by a NUL byte; each page fetch takes the next one (a page beginning with "!" is
 // refused, as after five bad attempts). Picture downloads go to a closed loopback port and fail.
 // Whatever the pages say, the walk must end, nothing may be written outside the destination,
-// and no page file or temporary download may be left behind.
+// and no page file, folder of page files or temporary download may be left behind.
 
 #include "FuzzCheck.h"
 #include "engine/PlainHost.h"
@@ -63,6 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QTemporaryDir root;
     const std::string destination = root.path().toStdString() + "/dest/";
     std::filesystem::create_directory(destination);
+    // The job's folder of page files goes here too, so that a page file it leaves is seen.
+    const std::string pageDir = root.path().toStdString() + "/pages";
+    std::filesystem::create_directory(pageDir);
+    qputenv("TMPDIR", QByteArray::fromStdString(pageDir));
     {
         TPlainHost host;
         host.destination = destination;
@@ -80,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& entry :
          std::filesystem::recursive_directory_iterator(root.path().toStdString())) {
         const std::string path = entry.path().string();
-        FUZZ_CHECK(path.rfind(destination, 0) == 0 || path + "/" == destination);
+        FUZZ_CHECK(path.rfind(destination, 0) == 0 || path + "/" == destination || path == pageDir);
         const std::string name = entry.path().filename().string();
         const bool transient = name.size() >= 5 && (name.substr(name.size() - 5) == ".html" ||
                                                     name.substr(name.size() - 4) == ".htm" ||

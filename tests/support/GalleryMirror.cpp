@@ -112,7 +112,7 @@ private:
             if (!Fetch(listing.ListingPath(page + 1)))
                 return;
             WalkListing(listing, page + 1);
-        } else if (folder && folder->ListingLoop() >= 0) {
+        } else if (folder && folder->quirks.listingLoop >= 0) {
             return; // a Next back to a page still open ends the page
         }
         if (folder && page == 0 && !folder->Pictures().empty())
@@ -121,7 +121,7 @@ private:
 
     void WalkPictures(const Folder& folder) {
         // Without "/thumb/" the crawl asks for the site's root, which shows no pictures.
-        if (folder.PictureLineWithoutThumb() || !Fetch(folder.ThumbPath()))
+        if (folder.quirks.noThumbDir || !Fetch(folder.ThumbPath()))
             return;
         if (folder.Redirects() && body_.find("this.location.replace") != std::string::npos &&
             !Fetch(folder.RedirectTarget()))

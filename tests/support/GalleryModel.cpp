@@ -202,31 +202,6 @@ Folder& Folder::SetRedirect(bool on) {
     return *this;
 }
 
-Folder& Folder::LoopListingTo(int page) {
-    listingLoop_ = page;
-    return *this;
-}
-
-Folder& Folder::LoopThumbsTo(int page) {
-    thumbLoop_ = page;
-    return *this;
-}
-
-Folder& Folder::UploadLinkTo(Folder& other) {
-    uploadLinks_.push_back(&other);
-    return *this;
-}
-
-Folder& Folder::SetUpperCaseHtml() {
-    upperCase_ = true;
-    return *this;
-}
-
-Folder& Folder::SetPictureLineWithoutThumb() {
-    noThumbDir_ = true;
-    return *this;
-}
-
 std::string Folder::ListingPath(int page) const {
     return kCgi + "f=" + id_ + (page > 0 ? "&n=" + std::to_string(page) : std::string());
 }

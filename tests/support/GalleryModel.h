@@ -142,22 +142,14 @@ public:
     // The thumbnail page answers with a this.location.replace page that sends the browser to
     // RedirectTarget(), which shows the thumbnails.
     Folder& SetRedirect(bool on = true);
-    // Quirks of a sloppy or hostile site:
-    // the last listing page's Next leads back to listing page `page`;
-    Folder& LoopListingTo(int page);
-    // the last thumbnail page's Next leads back to thumbnail page `page`;
-    Folder& LoopThumbsTo(int page);
-    // an "Upload" line on the first listing page links to other (a folder not to be walked);
-    Folder& UploadLinkTo(Folder& other);
-    // the pages say <HTML> and </HTML>;
-    Folder& SetUpperCaseHtml();
-    // the picture line's thumbnail path lacks "/thumb/", so the crawl asks for the site's root.
-    Folder& SetPictureLineWithoutThumb();
-    int ListingLoop() const { return listingLoop_; }
-    int ThumbLoop() const { return thumbLoop_; }
-    const std::vector<Folder*>& UploadLinks() const { return uploadLinks_; }
-    bool UpperCaseHtml() const { return upperCase_; }
-    bool PictureLineWithoutThumb() const { return noThumbDir_; }
+    // Tricks of a sloppy or hostile site, all off by default.
+    struct Quirks {
+        int listingLoop = -1;     // the last listing page's Next leads back to this page
+        int thumbLoop = -1;       // the last thumbnail page's Next leads back to this page
+        Folder* upload = nullptr; // an "Upload" line on the first listing page leads here
+        bool upperCase = false;   // the pages say <HTML> and </HTML>
+        bool noThumbDir = false;  // the picture line's thumbnail path lacks "/thumb/"
+    } quirks;
 
     std::string ListingPath(int page = 0) const override;
     // Thumbnail page `page`: the site path for page 0, else ?f=ID&n=... (see the top).
@@ -179,11 +171,6 @@ private:
     std::vector<Picture> pictures_;
     int picturesPerPage_ = 0;
     bool redirect_ = false;
-    int listingLoop_ = -1;
-    int thumbLoop_ = -1;
-    std::vector<Folder*> uploadLinks_;
-    bool upperCase_ = false;
-    bool noThumbDir_ = false;
 };
 
 class Member : public Listing {

@@ -18,7 +18,7 @@ const char kTail[] = "</body>\n</html>\n";
 
 // A folder's page as the site sends it: in upper case tags when the folder asks for that.
 std::string Spelled(const Folder* folder, std::string page) {
-    if (folder == nullptr || !folder->UpperCaseHtml())
+    if (folder == nullptr || !folder->quirks.upperCase)
         return page;
     for (const char* tag : {"<html>", "</html>"})
         for (size_t at = page.find(tag); at != std::string::npos; at = page.find(tag, at + 1))
@@ -60,20 +60,18 @@ std::string ListingPage(const Listing& listing, int page) {
         body += "<TR><TD><A HREF=\"" + sub->ListingPath() +
                 "\"><IMG SRC=" + WithoutFinalSlash(sub->SitePath()) +
                 "/thumb/folder.gif></A></TD><TD>" + sub->Name() + "</TD></TR>\n";
-    if (folder && page == 0)
-        for (const Folder* target : folder->UploadLinks())
-            body += "<TR><TD><A HREF=\"" + target->ListingPath() +
-                    "\"><IMG SRC=" + WithoutFinalSlash(target->SitePath()) +
-                    "/thumb/up.gif></A></TD><TD>Upload here</TD></TR>\n";
+    if (const Folder* target = folder && page == 0 ? folder->quirks.upload : nullptr)
+        body += "<TR><TD><A HREF=\"" + target->ListingPath() +
+                "\"><IMG SRC=" + WithoutFinalSlash(target->SitePath()) +
+                "/thumb/up.gif> Upload here</A></TD></TR>\n";
     if (page + 1 < listing.ListingPages())
         body += NextLine(listing.ListingPath(page + 1));
-    else if (folder && folder->ListingLoop() >= 0)
-        body += NextLine(listing.ListingPath(folder->ListingLoop()));
+    else if (folder && folder->quirks.listingLoop >= 0)
+        body += NextLine(listing.ListingPath(folder->quirks.listingLoop));
     // The crawl leaves a page after its first picture line, so it comes last.
     if (folder && page == 0 && !folder->Pictures().empty())
         body += "<TR><TD><A HREF=\"" + std::string(kCgi) + "i=" + folder->Id() +
-                "\"><IMG SRC=" + folder->SitePath() +
-                (folder->PictureLineWithoutThumb() ? "" : "thumb/") +
+                "\"><IMG SRC=" + folder->SitePath() + (folder->quirks.noThumbDir ? "" : "thumb/") +
                 ThumbStem(folder->Pictures().front().name) + "_thumb.jpg></A></TD><TD>" +
                 std::to_string(folder->Pictures().size()) + " pictures</TD></TR>\n";
     return Spelled(folder, body + "</TABLE>\n" + kTail);
@@ -92,7 +90,7 @@ std::string ThumbPage(const Folder& folder, int page) {
                 "thumb/" + ThumbStem(name) + "_thumb.jpg ALT=\"" + name + "\"></A></TD>\n";
     }
     body += "</TR></TABLE>\n";
-    const int next = page + 1 < folder.ThumbPages() ? page + 1 : folder.ThumbLoop();
+    const int next = page + 1 < folder.ThumbPages() ? page + 1 : folder.quirks.thumbLoop;
     if (next >= 0)
         body += "<A HREF=\"" + folder.ThumbPath(next) + "\"><B>Next</B></A>\n";
     return Spelled(&folder, body + kTail);

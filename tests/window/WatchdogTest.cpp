@@ -118,16 +118,15 @@ TEST_F(WindowTest, PauseKeepsTheClockRunningAndCancelEndsIt) {
     QTemporaryDir pictures;
     form->CheckBox1->setChecked(true);
     form->SpinEdit1->setValue(15);
-    QString clockAtStart, clockDuringPause, statusDuringPause;
-    int stallDuringPause = -1;
-    QElapsedTimer sinceCancel, pause;
-    qint64 afterCancel = -1;
+    QString clockAtStart, clockInPause, statusInPause;
+    int stallInPause = -1;
+    QElapsedTimer pause, sinceCancel;
     engine->duringFetch = [&] {
         clockAtStart = form->Label10->text();
         QTimer::singleShot(1500, form.get(), [&] {
-            clockDuringPause = form->Label10->text();
-            statusDuringPause = form->Label12->text();
-            stallDuringPause = form->Engine().StallCounter;
+            clockInPause = form->Label10->text();
+            statusInPause = form->Label12->text();
+            stallInPause = form->Engine().StallCounter;
             sinceCancel.start();
             form->Button1->click();
         });
@@ -135,15 +134,12 @@ TEST_F(WindowTest, PauseKeepsTheClockRunningAndCancelEndsIt) {
         // Nothing listens there: the download fails at once and the pause follows.
         form->Engine().DownloadFile(pictures.path().toStdString() + "/", "http://127.0.0.1:1/a.jpg",
                                     "a.jpg");
-        afterCancel = sinceCancel.isValid() ? sinceCancel.elapsed() : -1;
+        EXPECT_TRUE(sinceCancel.isValid() && sinceCancel.elapsed() < 1000);
+        EXPECT_LT(pause.elapsed(), 5000);
         return false;
     };
     form->Button3->click();
-
-    EXPECT_EQ(statusDuringPause, "Sleeping for 15 seconds . . .");
-    EXPECT_NE(clockDuringPause, clockAtStart);
-    EXPECT_EQ(stallDuringPause, 0);
-    EXPECT_GE(afterCancel, 0);
-    EXPECT_LT(afterCancel, 1000);
-    EXPECT_LT(pause.elapsed(), 5000);
+    EXPECT_EQ(statusInPause, "Sleeping for 15 seconds . . .");
+    EXPECT_NE(clockInPause, clockAtStart);
+    EXPECT_EQ(stallInPause, 0);
 }
