@@ -28,7 +28,8 @@ TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
         .SetPicturesPerPage(1)
         .AddPicture("temp1.htm", 300)
         .AddPicture("temp.htm", 300);
-    member.AddFolder("ThumbLoop").AddPictures(3, 300).SetPicturesPerPage(1).LoopThumbsTo(1);
+    member.AddFolder("ThumbLoop").AddPictures(3, 300).SetPicturesPerPage(1).quirks.thumbLoop = 1;
+    member.AddFolder("Upper").AddPictures(2, 300).quirks.upperCase = true;
     member.AddFolder("After").AddPictures(9, 3000);
     model.SetFault(gone.ListingPath(), fixture::Fault::RejectAlways());
     model.SetFault(cut.ListingPath(), fixture::Fault::Truncate());
