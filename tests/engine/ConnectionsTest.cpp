@@ -2,7 +2,6 @@
 #include "tests/engine/EngineFixture.h"
 #include "tests/support/GalleryScenarios.h"
 
-#include <map>
 #include <set>
 
 // Four connections change when pictures come, never what is kept: over a member full of the
@@ -46,34 +45,50 @@ TEST_F(EngineTest, FourConnectionsKeepTheMirrorAndTheLogLinesOfOne) {
     // The stalled picture is given up after two silent ticks, not thirty.
     Engine().StallLimit = 1;
 
-    std::map<int, std::multiset<std::string>> logs;
-    std::map<int, fixture::Mirror> mirrors;
-    std::map<int, size_t> mostInFlight;
+    // One connection, four, and four with a pause between downloads, which makes them one.
+    struct Run {
+        int connections;
+        bool pause;
+        std::vector<std::string> log = {};
+        fixture::Mirror mirror = {};
+        size_t mostInFlight = 0;
+    };
+    std::vector<Run> runs = {{1, false}, {4, false}, {4, true}};
+    Run* running = nullptr;
     host.onStatus = [&](const std::string&) {
         uint64_t bytes = 0, announced = 0;
-        size_t& most = mostInFlight[Engine().Connections];
-        most = std::max(most, Engine().DownloadsInFlight(bytes, announced));
+        running->mostInFlight =
+            std::max(running->mostInFlight, Engine().DownloadsInFlight(bytes, announced));
     };
-    for (const int connections : {1, 4}) {
+    for (Run& run : runs) {
+        running = &run;
         site->ClearLog();
         log.clear();
         Engine().MultimediaDisabled = false;
-        Engine().Connections = connections;
-        destination = dir_.path().toStdString() + "/c" + std::to_string(connections) + "/";
+        Engine().Connections = run.connections;
+        host.pauseEnabled = run.pause;
+        destination = dir_.path().toStdString() + "/run" + std::to_string(&run - &runs[0]) + "/";
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(destination)));
         host.destination = destination;
 
         ASSERT_TRUE(GetByUser("faults"));
-        logs[connections] = std::multiset<std::string>(log.begin(), log.end());
-        mirrors[connections] = OnDisk();
-        EXPECT_EQ(Strays(mirrors[connections]), std::vector<std::string>{});
+        run.log = log;
+        run.mirror = OnDisk();
+        EXPECT_EQ(Strays(run.mirror), std::vector<std::string>{});
     }
-    EXPECT_EQ(mirrors[1], fixture::ExpectedMirror(model, member));
-    EXPECT_EQ(mirrors[4], mirrors[1]);
-    EXPECT_EQ(logs[4], logs[1]);
-    EXPECT_EQ(logs[1].count("** Deleting file slow.jpg"), 1u);
-    EXPECT_EQ(logs[1].count("** Deleting file pic003.jpg"), 1u);
-    EXPECT_EQ(logs[1].count("** Skipping file clip.avi"), 1u) << "the movie saw the failures";
-    EXPECT_EQ(mostInFlight[1], 0u);
-    EXPECT_EQ(mostInFlight[4], 4u);
+    const auto multiset = [](const Run& run) {
+        return std::multiset<std::string>(run.log.begin(), run.log.end());
+    };
+    EXPECT_EQ(runs[0].mirror, fixture::ExpectedMirror(model, member));
+    EXPECT_EQ(runs[1].mirror, runs[0].mirror);
+    EXPECT_EQ(multiset(runs[1]), multiset(runs[0]));
+    EXPECT_EQ(runs[2].log, runs[0].log) << "with the pause, one at a time and in order";
+    EXPECT_EQ(runs[2].mirror, runs[0].mirror);
+    EXPECT_EQ(multiset(runs[0]).count("** Deleting file slow.jpg"), 1u);
+    EXPECT_EQ(multiset(runs[0]).count("** Deleting file pic003.jpg"), 1u);
+    EXPECT_EQ(multiset(runs[0]).count("** Skipping file clip.avi"), 1u)
+        << "the movie saw the failures";
+    EXPECT_EQ(runs[0].mostInFlight, 0u);
+    EXPECT_EQ(runs[1].mostInFlight, 4u);
+    EXPECT_EQ(runs[2].mostInFlight, 0u);
 }
