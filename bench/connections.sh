@@ -10,13 +10,14 @@
 # first.
 #
 #   bash bench/connections.sh                          # LATENCIES="20 50", RUNS=1
+#   LATENCIES= BASELINE=old/VantrelBackup bash bench/connections.sh   # only the 0 ms comparison
 #   BASELINE=/path/to/old/VantrelBackup bash bench/connections.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 PROGRAM=${PROGRAM:-$ROOT/build/VantrelBackup}
 SITE=${GALLERYSITE:-$ROOT/build/tests/vantrel-gallery-site}
-LATENCIES=${LATENCIES:-20 50}
+LATENCIES=${LATENCIES-20 50}
 RUNS=${RUNS:-1}
 ZERO_RUNS=${ZERO_RUNS:-9}
 BASELINE=${BASELINE:-}
