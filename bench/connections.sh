@@ -44,7 +44,7 @@ start_site() { # latency
     : >"$WORK/requests.log"
     "$SITE" --latency "$1" --log "$WORK/requests.log" >"$WORK/site.out" &
     SITE_PID=$!
-    for _ in $(seq 500); do [ -s "$WORK/site.out" ] && break; sleep 0.01; done
+    for _ in $(seq 3000); do [ -s "$WORK/site.out" ] && break; sleep 0.01; done
     PORT=$(head -1 "$WORK/site.out")
     [ -n "$PORT" ] || { echo "bench: the fixture site did not start" >&2; exit 1; }
     PROXY="127.0.0.1:$PORT"
