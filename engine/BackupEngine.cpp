@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <algorithm>
 
-// Gives a job its folder of page files for as long as it runs; a job inside a job (the batch
-// list's) shares the outer one's.
+// Gives a job its folder of page files for as long as it runs. A folder that is there already
+// (made by a walk run on its own) is used and left to the engine.
 class TBackupEngine::ScratchScope {
 public:
     explicit ScratchScope(TBackupEngine& engine) : engine_(engine), owner_(!engine.scratch_) {
