@@ -150,9 +150,10 @@ private:
     // Stores one file over the open FTP session; true when it arrived whole.
     bool FetchOverFtp(const std::string& Name, const std::string& tempFile);
     bool FetchOverHttp(const std::string& URL, const std::string& tempFile);
-    // The body bytes of the transfer in progress; nothing until its body begins, as the
-    // clients' counters still hold the previous transfer's numbers before that.
-    TTransferBytes HttpBytes() const;
+    // The body bytes of a client's transfer in progress; nothing until its body begins, as the
+    // clients' counters still hold the previous transfer's numbers before that. Each transfer
+    // registers a reader of its own client with Transfers, so that several can run at once.
+    static TTransferBytes HttpBytes(const TNMHTTP& client);
     TTransferBytes FtpBytes() const;
 
     bool pageFetchActive_ = false;

@@ -30,7 +30,7 @@ private:
 bool TBackupEngine::FetchOverHttp(const std::string& URL, const std::string& tempFile) {
     NMHTTP1.Body = tempFile;
     NMHTTP1.ReportLevel = 8;
-    TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(); });
+    TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(NMHTTP1); });
     NMHTTP1.Get(URL);
     // An error page or a body cut short is a failed download, not a picture.
     return HttpReplyComplete(tempFile);

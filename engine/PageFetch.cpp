@@ -54,7 +54,7 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
         bool arrived = true;
         try {
             PageFetchWatch watch(NMHTTP1, StallCounter, pageFetchActive_);
-            TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(); });
+            TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(NMHTTP1); });
             NMHTTP1.Get(url);
         } catch (const ESockError&) {
             // A page that stalled (the watchdog cancelled it), was cut off or never came is one

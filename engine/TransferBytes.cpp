@@ -1,9 +1,9 @@
 #include "engine/BackupEngine.h"
 
-TTransferBytes TBackupEngine::HttpBytes() const {
-    if (!NMHTTP1.Capturing())
+TTransferBytes TBackupEngine::HttpBytes(const TNMHTTP& client) {
+    if (!client.Capturing())
         return {};
-    return {NMHTTP1.BytesReceived(), NMHTTP1.BytesExpected()};
+    return {client.BytesReceived(), client.BytesExpected()};
 }
 
 // A scan arrives over the session's data connection; the RETR reply announced its size.

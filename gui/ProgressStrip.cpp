@@ -1,6 +1,7 @@
 #include "gui/ProgressStrip.h"
 
 #include "gui/JobCounts.h"
+#include "gui/StripText.h"
 #include "gui/TransferBar.h"
 
 #include <QApplication>
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr int kRedrawMilliseconds = 100;
 constexpr int kBarWidth = 90;
 constexpr int kBarHeight = 12;
 constexpr int kGap = 6;
@@ -30,17 +30,13 @@ TProgressStrip::TProgressStrip(QWidget* window, QLabel* statusLine,
     Bar->setAccessibleDescription(QStringLiteral("Bytes of the file or page being fetched"));
     Bar->hide();
 
-    Counts = new QLabel(window);
+    Counts = new TStripText(window);
     Counts->setObjectName(QStringLiteral("JobCounts"));
-    Counts->setTextFormat(Qt::PlainText);
-    Counts->setFocusPolicy(Qt::NoFocus);
-    Counts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Counts->setAccessibleName(QStringLiteral("Job counts"));
     Counts->setGeometry(Bar->x() - kGap, line.top(), 0, line.height());
     Counts->hide();
 
     statusLine_->installEventFilter(this);
-    redraw_.setInterval(kRedrawMilliseconds);
     connect(&redraw_, &QTimer::timeout, this, [this] { Redraw(); });
 }
 
@@ -54,7 +50,7 @@ void TProgressStrip::JobStarted(const QString& name) {
     shownSecond_ = -1;
     transfersSeen_ = transfers_().Started();
     clock_.start();
-    redraw_.start();
+    redraw_.start(RedrawMilliseconds);
     Redraw();
 }
 
@@ -108,16 +104,18 @@ void TProgressStrip::ShowCounts() {
     shownSecond_ = elapsed_ / 1000;
     const QString text = jobcounts::CountsText(tally_);
     const QString stored = jobcounts::StoredText(tally_.bytes, elapsed_);
-    if (Counts->text() != text) {
-        Counts->setText(text);
+    if (Counts->Text() != text) {
+        Counts->SetText(text);
         const int width = Counts->fontMetrics().horizontalAdvance(text) + 2;
         const int right = Bar->x() - kGap;
         Counts->setGeometry(right - width, Counts->y(), width, Counts->height());
         Counts->show();
         statusLine_->update();
     }
-    Counts->setToolTip(stored);
-    Counts->setAccessibleDescription(text + ". " + stored);
+    if (Counts->toolTip() != stored) {
+        Counts->setToolTip(stored);
+        Counts->setAccessibleDescription(text + ". " + stored);
+    }
 }
 
 void TProgressStrip::ShowBar(bool shown) {
@@ -146,19 +144,47 @@ bool TProgressStrip::eventFilter(QObject* watched, QEvent* event) {
 bool TProgressStrip::PaintStatusLineCut() {
     const QRect area = statusLine_->contentsRect();
     const int room = StripLeft() - kGap - statusLine_->x() - area.left();
-    QString text = statusLine_->text();
-    const QFontMetrics metrics = statusLine_->fontMetrics();
-    if (room >= area.width() || metrics.horizontalAdvance(text) <= room)
+    if (room >= area.width())
         return false;
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QString text = statusLine_->text();
+    if (PlainlyFits(text, room))
+        return false;
+    if (text != cutFor_ || room != cutRoom_) {
+        cutFor_ = text;
+        cutRoom_ = room;
+        const QFontMetrics metrics = statusLine_->fontMetrics();
+        QString line = text;
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        cutText_ = metrics.horizontalAdvance(line) <= room
+                       ? QString()
+                       : metrics.elidedText(line, Qt::ElideRight, std::max(0, room));
+    }
+    if (cutText_.isNull())
+        return false;
     QPainter painter(statusLine_);
     QRect shown = area;
     shown.setWidth(std::max(0, room));
     statusLine_->style()->drawItemText(&painter, shown, int(statusLine_->alignment()),
-                                       statusLine_->palette(), statusLine_->isEnabled(),
-                                       metrics.elidedText(text, Qt::ElideRight, shown.width()),
+                                       statusLine_->palette(), statusLine_->isEnabled(), cutText_,
                                        statusLine_->foregroundRole());
     return true;
+}
+
+bool TProgressStrip::PlainlyFits(const QString& text, int room) {
+    if (!widthsKnown_) {
+        const QFontMetrics metrics = statusLine_->fontMetrics();
+        for (int c = 32; c < 127; ++c)
+            asciiWidths_[size_t(c)] = metrics.horizontalAdvance(QChar(c));
+        widthsKnown_ = true;
+    }
+    int width = 0;
+    for (const QChar c : text) {
+        if (c.unicode() < 32 || c.unicode() > 126)
+            return false;
+        width += asciiWidths_[c.unicode()];
+    }
+    // Kerning may take a little off or add a little: a tenth to spare is plenty.
+    return width + width / 10 + 2 <= room;
 }
 
 // A job the user may have stopped watching: the desktop is told how it went, failures first,

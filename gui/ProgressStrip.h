@@ -8,9 +8,11 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <array>
 #include <functional>
 
 class QLabel;
+class TStripText;
 class TTransferBar;
 
 // The right end of the status line: a small bar for the transfers in progress and the running
@@ -52,10 +54,13 @@ public:
     const TJobTally& Tally() const { return tally_; }
 
     TTransferBar* Bar = nullptr;
-    QLabel* Counts = nullptr;
+    TStripText* Counts = nullptr;
     // A job that ran longer than this and ends while the window is not the active one is told
     // to the desktop.
     int NoticeAfterMilliseconds = 30000;
+    // How often the strip is redrawn while a job runs (the benchmark compares it with almost
+    // never).
+    int RedrawMilliseconds = 100;
     TDesktopNotice Notice;
 
 protected:
@@ -83,4 +88,14 @@ private:
     bool countsChanged_ = false;
     uint64_t transfersSeen_ = 0;
     int64_t shownSecond_ = -1;
+    // The status line is repainted for every file: what its text needs is worked out once per
+    // text and room.
+    QString cutFor_;
+    int cutRoom_ = -1;
+    QString cutText_; // empty when the text fits
+    // Widths of the ASCII characters in the status line's font: a text that plainly fits is
+    // told without shaping it (which costs more than the rest of the label's painting).
+    std::array<int, 128> asciiWidths_{};
+    bool widthsKnown_ = false;
+    bool PlainlyFits(const QString& text, int room);
 };

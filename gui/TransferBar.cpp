@@ -14,6 +14,8 @@ TTransferBar::TTransferBar(QWidget* parent) : QProgressBar(parent) {
     setFocusPolicy(Qt::NoFocus);
     setTextVisible(false);
     setRange(0, kScale);
+    // Every pixel comes from the picture: what lies below need not be painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TTransferBar::ShowFraction(uint64_t received, uint64_t announced) {
@@ -30,13 +32,7 @@ void TTransferBar::ShowBusy() {
     update();
 }
 
-void TTransferBar::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const QRect frame = rect().adjusted(0, 0, -1, -1);
-    painter.setPen(palette().color(QPalette::Mid));
-    painter.setBrush(palette().color(QPalette::Base));
-    painter.drawRect(frame);
-    const QRect inside = frame.adjusted(2, 2, -1, -1);
+QRect TTransferBar::Filled(const QRect& inside) const {
     QRect filled = inside;
     if (maximum() == 0) {
         const int block = inside.width() / 4;
@@ -47,5 +43,24 @@ void TTransferBar::paintEvent(QPaintEvent*) {
         filled.setWidth(inside.width() * std::max(0, value() - minimum()) /
                         std::max(1, maximum() - minimum()));
     }
-    painter.fillRect(filled, palette().color(QPalette::Highlight));
+    return filled;
+}
+
+void TTransferBar::paintEvent(QPaintEvent*) {
+    const QRect frame = rect().adjusted(0, 0, -1, -1);
+    const QRect inside = frame.adjusted(2, 2, -1, -1);
+    const QRect filled = Filled(inside);
+    const qreal ratio = devicePixelRatioF();
+    if (filled != pictured_ || picture_.size() != size() * ratio) {
+        picture_ = QPixmap(size() * ratio);
+        picture_.setDevicePixelRatio(ratio);
+        picture_.fill(palette().color(QPalette::Window));
+        QPainter painter(&picture_);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.setBrush(palette().color(QPalette::Base));
+        painter.drawRect(frame);
+        painter.fillRect(filled, palette().color(QPalette::Highlight));
+        pictured_ = filled;
+    }
+    QPainter(this).drawPixmap(0, 0, picture_);
 }

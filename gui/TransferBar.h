@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QPixmap>
 #include <QProgressBar>
 
-// The small bar at the right end of the status line. It paints itself, plainly, and only when
-// told: a style's own progress bar may animate on a timer of its own, and this one must cost
-// the transfer nothing. A busy bar (size unknown) moves one step per redraw.
+// The small bar at the right end of the status line. It paints itself, plainly: a style's own
+// progress bar may animate on a timer of its own, and this one must cost the transfer nothing.
+// The status line above which it sits is repainted for every file, and the bar with it, so it
+// keeps its picture ready and only copies it then; it draws anew only when its fill moves. A
+// busy bar (size unknown) moves one step per redraw.
 class TTransferBar : public QProgressBar {
 public:
     static constexpr int kScale = 1000;
@@ -20,5 +23,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The filled part, in pixels from the left of the inside.
+    QRect Filled(const QRect& inside) const;
+
     int busyStep_ = 0;
+    QPixmap picture_;
+    QRect pictured_; // the filled part the picture shows
 };

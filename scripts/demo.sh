@@ -32,6 +32,9 @@ scan_dir=scans/08000/$set_number # where the program files set 8436, in the arch
 scan_names=("${set_number}_1.jpg" "${set_number}_2.jpg" "${set_number}_3.jpg")
 destination="${HOME:?demo: HOME is not set}/VantrelBackup-demo/"
 gallery_shot="$root/vantrel-window.png"
+progress_shot="$root/vantrel-window-progress.png"
+# One picture of the folder comes slowly, so that the transfer bar has something to show.
+slow_picture=pier.jpg
 scans_shot="$root/vantrel-window-scans.png"
 failed_shot="$root/vantrel-window-failed.png"
 
@@ -109,7 +112,8 @@ if [ "$ftp_server" != none ]; then
 fi
 
 # The gallery site, and the list of what a backup of the demo folder stores.
-"$site_program" --expected "$folder_id" "$work/expected.txt" >"$work/site.out" 2>"$work/site.log" &
+"$site_program" --expected "$folder_id" "$work/expected.txt" --slow "$folder_id" "$slow_picture" 6000 \
+    --log "$work/requests.log" >"$work/site.out" 2>"$work/site.log" &
 site_pid=$!
 wait_for 10 test -s "$work/site.out" || fail "the gallery site did not start: $(cat "$work/site.log")"
 port=$(head -1 "$work/site.out")
@@ -179,7 +183,7 @@ fi
 
 # Files of an earlier demo run go first, so that this run fetches them again; nothing else in
 # the destination is touched.
-rm -f "$gallery_shot" "$scans_shot" "$failed_shot"
+rm -f "$gallery_shot" "$progress_shot" "$scans_shot" "$failed_shot"
 if [ -d "$destination" ]; then
     while read -r _ path; do rm -f "$destination$path"; done <"$work/expected.txt"
     for name in "${scan_names[@]}"; do rm -f "$destination$scan_dir/$name"; done
@@ -263,6 +267,10 @@ wid=$(timeout 15 xdotool search --sync --name 'Vantrel Backup' | head -1) || tru
 [ -n "$wid" ] || fail "the window did not appear"
 echo "demo: no display: the window runs under Xvfb; pressing Ctrl+I (Get by ID)"
 xdotool windowfocus --sync "$wid" key --clearmodifiers ctrl+i
+if wait_for 60 grep -q "/$slow_picture\$" "$work/requests.log"; then
+    sleep 3 # half way through the slow picture
+    window_shot "$progress_shot"
+fi
 wait_for 60 gallery_done || fail "the gallery job did not store every picture within 60 s"
 sleep 1 # the job's last log lines and status
 window_shot "$gallery_shot"
@@ -277,6 +285,7 @@ fi
 stop "$app_pid"
 app_pid=""
 report_files
+echo "demo: picture of the window during a transfer: $progress_shot"
 echo "demo: picture of the window after the gallery job: $gallery_shot"
 if [ "$ftp_server" != none ]; then
     echo "demo: picture of the window after the scans: $scans_shot"

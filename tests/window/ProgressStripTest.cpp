@@ -1,6 +1,7 @@
 #include "gui/ProgressStrip.h"
 #include "WindowFixture.h"
 #include "gui/JobCounts.h"
+#include "gui/StripText.h"
 #include "gui/TransferBar.h"
 #include "tests/support/GalleryMirror.h"
 #include "tests/support/GalleryModel.h"
@@ -94,7 +95,7 @@ TEST_F(WindowTest, ProgressShowsTheTransferAndCountsTheMirror) {
             picture.name != folder.Pictures().front().name)
             stored += picture.Content().size();
     EXPECT_EQ(
-        strip.Counts->text(),
+        strip.Counts->Text(),
         QString::fromUtf8("%1 new \u00B7 1 present \u00B7 1 failed").arg(expected.size() - 1));
     EXPECT_TRUE(strip.Counts->toolTip().startsWith(jobcounts::Grouped(stored) + " bytes stored"))
         << strip.Counts->toolTip().toStdString();

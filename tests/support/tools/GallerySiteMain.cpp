@@ -35,6 +35,7 @@ const char kUsage[] =
     "  --port N            listen on port N instead of a free one\n"
     "  --latency MS        start every answer MS milliseconds after its request\n"
     "  --log FILE          append the URL of every request to FILE as it comes\n"
+    "  --slow ID NAME MS   send picture NAME of folder ID slowly, over MS milliseconds\n"
     "  --expected ID FILE  write what a backup of member or folder ID stores, as\n"
     "                      \"SHA1  path\" lines (sha1sum -c checks them in the destination)\n";
 
@@ -46,6 +47,11 @@ struct Options {
     int latency = 0;
     std::string logFile;
     std::vector<std::pair<std::string, std::string>> expected;
+    struct Slow {
+        std::string folder, name;
+        int milliseconds;
+    };
+    std::vector<Slow> slow;
 };
 
 bool ParseNumber(const char* text, long long& value) {
@@ -75,6 +81,9 @@ bool Parse(int argc, char* argv[], Options& options) {
             options.latency = int(a);
         } else if (option == "--log" && needs(1)) {
             options.logFile = argv[++i];
+        } else if (option == "--slow" && needs(3) && ParseNumber(argv[i + 3], a)) {
+            options.slow.push_back({argv[i + 1], argv[i + 2], int(a)});
+            i += 3;
         } else if (option == "--expected" && needs(2)) {
             options.expected.emplace_back(argv[i + 1], argv[i + 2]);
             i += 2;
@@ -134,6 +143,14 @@ int main(int argc, char* argv[]) {
     fixture::AddLongListingMember(model, "longlist", options.longPages);
     fixture::AddDeepFolders(model.AddMember("deep"), "level01", options.depth);
 
+    for (const Options::Slow& slow : options.slow) {
+        const fixture::Folder* folder = model.FindFolder(slow.folder);
+        if (!folder) {
+            std::cerr << "vantrel-gallery-site: no folder " << slow.folder << "\n";
+            return 1;
+        }
+        model.SetFault(folder->PicturePath(slow.name), fixture::Fault::Slow(slow.milliseconds));
+    }
     for (const auto& [id, file] : options.expected) {
         const fixture::Listing* start = model.FindMember(id);
         if (!start)
