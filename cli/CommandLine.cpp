@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "engine/ConnectionsSetting.h"
 #include "engine/Sites.h"
 
 #include <QCommandLineOption>
@@ -25,7 +26,7 @@ constexpr JobOption kJobOptions[] = {
     {"list", CommandJob::List},
 };
 // Options that only shape a job; alone they would silently do nothing.
-constexpr const char* kJobSettingOptions[] = {"dest", "site", "proxy", "pause"};
+constexpr const char* kJobSettingOptions[] = {"dest", "site", "proxy", "pause", "connections"};
 
 // Qt's own options of a window program (platform, style, geometry, ...). They are taken off the
 // command line by the application object, so they must not count as unknown here.
@@ -138,6 +139,11 @@ void AddCommandLineOptions(QCommandLineParser& parser) {
          QStringLiteral("Pause SECONDS (0 to %1) after each downloaded file; 0 does not pause.")
              .arg(kMaxPauseSeconds),
          QStringLiteral("SECONDS")},
+        {QStringLiteral("connections"),
+         QStringLiteral("Download up to N pictures at once (1 to %1), each over a connection of "
+                        "its own; with a pause it is one.")
+             .arg(kMaxConnections),
+         QStringLiteral("N")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
         {{QStringLiteral("v"), QStringLiteral("version")},
          QStringLiteral("Show the program's version and exit.")},
@@ -233,6 +239,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                 .arg(kMaxPauseSeconds));
         line.pauseSeconds = text.toInt();
     }
+    if (parser.isSet(QStringLiteral("connections"))) {
+        const QString text = parser.value(QStringLiteral("connections"));
+        if (text.size() != 1 || !AllDigits(text) || text.toInt() < 1 ||
+            text.toInt() > kMaxConnections)
+            return BadUsage(QStringLiteral("Bad connections '%1': give a number from 1 to %2.")
+                                .arg(text)
+                                .arg(kMaxConnections));
+        line.connections = text.toInt();
+    }
     return line;
 }
 
@@ -249,11 +264,12 @@ QString CommandLineHelpText() {
            options +
            QStringLiteral(
                "\n"
-               "Without --dest, --site, --proxy or --pause a job takes the destination, the site,\n"
-               "the proxy and the pause from the settings the window keeps (the current\n"
-               "directory when no destination is stored); the options change them for that run\n"
-               "only and are not stored. The job's log goes to standard output and ends with a\n"
-               "summary; on a terminal, standard error shows the file in progress.\n"
+               "Without --dest, --site, --proxy, --pause or --connections a job takes the\n"
+               "destination, the site, the proxy, the pause and the connections from the settings\n"
+               "the window keeps (the current directory when no destination is stored); the\n"
+               "options change them for that run only and are not stored. The job's log goes to\n"
+               "standard output and ends with a summary; on a terminal, standard error shows the\n"
+               "file in progress.\n"
                "\n"
                "Settings and destination:\n"
                "  The settings live in VantrelBackup.ini. An installed program (one in /usr/bin,\n"

@@ -41,6 +41,7 @@ struct CommandLine {
     std::optional<GallerySite> site;
     std::optional<ProxyAddress> proxy;
     std::optional<int> pauseSeconds; // 0: no pause
+    std::optional<int> connections;  // picture downloads at once, 1 to kMaxConnections
 };
 
 inline constexpr int kMaxPauseSeconds = 15;   // the window's pause field goes no further

@@ -224,6 +224,7 @@ private:
             host_.pauseEnabled = stored.pauseEnabled;
             host_.pauseSeconds = stored.pauseSeconds;
         }
+        engine.Connections = line_.connections.value_or(stored.connections);
         // The window starts every run with the member login off.
         host_.loginEnabled = false;
 

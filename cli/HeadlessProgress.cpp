@@ -61,7 +61,10 @@ void TProgressLine::Status(const std::string& text) {
 }
 
 void TProgressLine::FileDone() {
-    file_.clear();
+    // Downloads side by side end in any order; the line stays while any is on its way.
+    uint64_t bytes = 0, announced = 0;
+    if (engine_.DownloadsInFlight(bytes, announced) == 0)
+        file_.clear();
 }
 
 uint64_t TProgressLine::BytesSoFar(uint64_t& announced) const {
@@ -77,7 +80,18 @@ uint64_t TProgressLine::BytesSoFar(uint64_t& announced) const {
 
 void TProgressLine::Draw() {
     std::string text;
-    if (!file_.empty()) {
+    uint64_t flightBytes = 0, flightAnnounced = 0;
+    if (const size_t inFlight = engine_.DownloadsInFlight(flightBytes, flightAnnounced);
+        inFlight > 0) {
+        // Side by side: the file started last, how many more are on the way, and their bytes
+        // together against the sizes announced so far.
+        text = ConsoleLines(file_);
+        if (inFlight > 1)
+            text += " and " + std::to_string(inFlight - 1) + " more";
+        text += "  " + HumanBytes(flightBytes);
+        if (flightAnnounced >= flightBytes && flightAnnounced > 0)
+            text += " of " + HumanBytes(flightAnnounced);
+    } else if (!file_.empty()) {
         uint64_t announced = 0;
         uint64_t bytes = BytesSoFar(announced);
         counting_ = counting_ || bytes != staleBytes_;

@@ -2,6 +2,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/HeadlessText.h"
+#include "engine/ConnectionsSetting.h"
 #include "platform/Exceptions.h"
 #include "platform/PrivateProfile.h"
 
@@ -63,6 +64,7 @@ StoredSettings ReadStoredSettings(const std::string& iniFile) {
     const Reader form2(iniFile, "TForm2");
     stored.proxyHost = form2.Text("Edit1_Text");
     stored.proxyPortText = form2.Text("Edit2_Text");
+    stored.connections = StoredConnections(iniFile);
     return stored;
 }
 

@@ -13,10 +13,11 @@ struct StoredSettings {
     std::string proxyPortText;
     bool pauseEnabled = false;
     int pauseSeconds = 4; // within the window's pause field range
+    int connections = 1;  // picture downloads at once, from section "Options"
 };
 
-// Reads section "TForm1" (destination, site, pause) and "TForm2" (proxy) of the settings file;
-// a missing file, section or key leaves the window's own default.
+// Reads section "TForm1" (destination, site, pause), "TForm2" (proxy) and "Options"
+// (connections) of the settings file; a missing file, section or key leaves the default.
 StoredSettings ReadStoredSettings(const std::string& iniFile);
 
 } // namespace cli

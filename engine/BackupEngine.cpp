@@ -1,5 +1,7 @@
 #include "engine/BackupEngine.h"
 
+#include "engine/ConnectionsSetting.h"
+#include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
 #include "platform/Exceptions.h"
@@ -7,6 +9,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 
 // Gives a job its folder of page files for as long as it runs. A folder that is there already
 // (made by a walk run on its own) is used and left to the engine.
@@ -67,8 +70,22 @@ std::string TBackupEngine::ScratchDir() {
 }
 
 void TBackupEngine::CancelTransfers() {
+    EndOverlappingDownloads();
     NMHTTP1.Cancel();
     NMFTP1.Abandon();
+}
+
+void TBackupEngine::EndOverlappingDownloads() {
+    if (scheduler_)
+        scheduler_->AbortAll();
+}
+
+size_t TBackupEngine::DownloadsInFlight(uint64_t& bytes, uint64_t& announced) const {
+    bytes = announced = 0;
+    if (!scheduler_)
+        return 0;
+    bytes = scheduler_->BytesInFlight(announced);
+    return scheduler_->InFlight();
 }
 
 std::string TBackupEngine::GalleryUrl(const std::string& siteWord, GalleryQuery query,
@@ -92,6 +109,14 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     if (!Host.ProxyPortText().empty())
         Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));
     LastFolderName.clear();
+    const int connections = Host.PauseEnabled() ? 1 : std::clamp(Connections, 1, kMaxConnections);
+    if (connections > 1)
+        scheduler_ = std::make_unique<TDownloadScheduler>(*this, connections);
+    // Whichever way the job ends, nothing it started is left on the way.
+    struct SchedulerScope {
+        std::unique_ptr<TDownloadScheduler>& scheduler;
+        ~SchedulerScope() { scheduler.reset(); }
+    } schedulerScope{scheduler_};
 
     ScratchScope scratch(*this);
     const std::string url = GalleryUrl(SiteWord, query, id);
@@ -104,11 +129,16 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
         OpenPageScope open(*this, url);
         CrawlFolder(pageDir, pageName);
     }
+    // The job ends with its last download.
+    if (scheduler_)
+        scheduler_->Drain();
     Host.Status(". . . done getting files");
     return true;
 }
 
 bool TBackupEngine::WatchdogTick() {
+    if (scheduler_)
+        scheduler_->Tick(StallLimit);
     if (pausing_)
         return false;
     if (TransferWatched())

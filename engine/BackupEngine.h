@@ -25,6 +25,8 @@ enum class TDownloadOutcome {
 // window's thread, inside the click handler that started the job. The routines live one family
 // to a file: the page fetch, the folder crawl, the image page scan, the download, the batch list
 // and the login.
+class TDownloadScheduler;
+
 class TBackupEngine {
 public:
     explicit TBackupEngine(TJobHost& host);
@@ -75,6 +77,12 @@ public:
     // Ends every transfer in progress and every wait of the FTP session, which then closes
     // without waiting for the server's goodbye (closing the window, Ctrl+C).
     void CancelTransfers();
+    // Ends the picture downloads on the way side by side (Cancel with several connections); with
+    // one connection the running transfer finishes, as it always has.
+    void EndOverlappingDownloads();
+    // The picture downloads on the way side by side, with their bytes so far and the sizes
+    // announced, for a progress display; 0 when a job runs with one connection.
+    size_t DownloadsInFlight(uint64_t& bytes, uint64_t& announced) const;
 
     // "http://www." + site word + ".com/cgi-bin/gallery.cgi?f=" (or "?m=") + id.
     static std::string GalleryUrl(const std::string& siteWord, GalleryQuery query,
@@ -89,6 +97,9 @@ public:
     bool DownloadActive = false;
     bool MultimediaDisabled = false;
     std::string SiteWord;
+    // Picture downloads a gallery job may have on the way at once, 1 to 4; a pause between
+    // downloads makes it one, as the pause is there to spare the site.
+    int Connections = 1;
 
     // Told at the end of every DownloadFile (before the pause) how it went, with the size of
     // the stored file for Fetched and Present; nothing else depends on it.
@@ -155,6 +166,9 @@ private:
     // The listing pages whose walk is still open, outermost first: a link back to one of them
     // would walk it again and again.
     std::vector<std::string> openPages_;
+    // Set while a gallery job runs with more than one connection.
+    std::unique_ptr<TDownloadScheduler> scheduler_;
+    friend class TDownloadScheduler;
     friend class OpenPageScope;
     friend class WalkStack;
 };

@@ -1,4 +1,5 @@
 #include "engine/BackupEngine.h"
+#include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "platform/FileSystem.h"
@@ -6,10 +7,6 @@
 #include <exception>
 
 namespace {
-
-bool MultimediaName(const std::string& name) {
-    return Pos(".mov", name) > 0 || Pos(".avi", name) > 0 || Pos(".mpg", name) > 0;
-}
 
 // The watchdog watches a download from its existence test to the end of its pause, and the
 // client drops back to reporting little afterwards, on every path out.

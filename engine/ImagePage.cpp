@@ -1,5 +1,6 @@
 #include "engine/BackupEngine.h"
 #include "engine/CutRules.h"
+#include "engine/DownloadScheduler.h"
 #include "engine/LocalDirs.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
@@ -98,11 +99,19 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
                     Contains(Line, "SRC=/gallery/")) {
                     Line = DropThrough(Line, "ALT=\"");
                     const std::string Name = KeepBefore(Line, "\"");
-                    Host.Log(Path + Name);
                     const std::string pictureSub = ReplaceAll(Path, "/", "\\");
                     const std::string URL = SiteUrl(PictureUrlPath(Path + Name));
-                    // DownloadFile makes the local folder when a picture is stored in it.
-                    DownloadFile(Host.Destination() + pictureSub, URL, Name);
+                    if (scheduler_) {
+                        // Side by side, the picture's line is written as its download starts; a
+                        // cancel while it waits for room ends the page at the next line.
+                        if (!scheduler_->Enqueue(Path + Name, Host.Destination() + pictureSub, URL,
+                                                 Name))
+                            continue;
+                    } else {
+                        Host.Log(Path + Name);
+                        // DownloadFile makes the local folder when a picture is stored in it.
+                        DownloadFile(Host.Destination() + pictureSub, URL, Name);
+                    }
                 }
                 // A page that runs out before its end marker ends here, as at the marker.
                 if (rest.empty())

@@ -1,5 +1,6 @@
 #include "gui/Form1.h"
 
+#include "engine/ConnectionsSetting.h"
 #include "engine/Sites.h"
 #include "gui/ProgressStrip.h"
 #include "platform/EventWait.h"
@@ -199,6 +200,8 @@ void TForm1::SetJobButtonsRunning(bool running) {
 void TForm1::Button1Click() {
     SetJobButtonsRunning(false);
     JobCancelled = true;
+    // Downloads side by side end at once; a single one finishes, as it always has.
+    engine_->EndOverlappingDownloads();
     // Cancel also takes back a job that was waiting for a cancelled one to unwind.
     waitingCommand_ = nullptr;
 }
@@ -213,9 +216,12 @@ void TForm1::Button4Click() {
 
 void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString& name,
                                const QString& id) {
-    RunJob([this, query,
-            typedId = id.toStdString()] { return engine_->RunGalleryJob(query, typedId); },
-           name + id);
+    RunJob(
+        [this, query, typedId = id.toStdString()] {
+            engine_->Connections = StoredConnections(FormStorage1.IniFileName);
+            return engine_->RunGalleryJob(query, typedId);
+        },
+        name + id);
 }
 
 bool TForm1::WaitForCancelledJob(std::function<void()> command) {

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake g++ make ninja-build pkg-config libgtest-dev qt6-base-dev libjpeg62-turbo-dev
     xvfb xauth xdotool imagemagick fonts-dejavu-core iproute2
-    nginx tinyproxy vsftpd python3-pyftpdlib lftp curl wget hyperfine time dbus-daemon
+    nginx tinyproxy vsftpd python3-pyftpdlib lftp curl wget aria2 hyperfine time dbus-daemon
     clang libclang-rt-14-dev
     lintian appstream desktop-file-utils help2man dpkg-dev librsvg2-bin file
 )

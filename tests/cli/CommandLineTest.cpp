@@ -71,7 +71,11 @@ TEST(CommandLineTest, ReadsAJobAndTheSettingsItOverrides) {
     EXPECT_EQ(line.proxy->port, 3128);
     EXPECT_EQ(line.pauseSeconds, 0);
 
-    line = Parse({"--set", "8436", "--site", "VantrelPix.com", "--pause", "15"});
+    EXPECT_FALSE(line.connections);
+
+    line =
+        Parse({"--set", "8436", "--site", "VantrelPix.com", "--pause", "15", "--connections", "4"});
+    EXPECT_EQ(line.connections, 4);
     ASSERT_EQ(line.action, CommandAction::Job) << line.error.toStdString();
     EXPECT_EQ(line.job, CommandJob::Set);
     EXPECT_EQ(line.site, GallerySite::A);
@@ -120,6 +124,10 @@ TEST(CommandLineTest, RefusesBadUsageWithAMessageNamingTheFault) {
         {{"--folder", "1", "--pause", "-1"}, "Bad pause"},
         {{"--folder", "1", "--pause", "2s"}, "Bad pause"},
         {{"--folder", "1", "--pause", ""}, "Bad pause"},
+        {{"--connections", "2"}, "Option '--connections' needs a job"},
+        {{"--folder", "1", "--connections", "5"}, "Bad connections '5'"},
+        {{"--folder", "1", "--connections", "0"}, "Bad connections"},
+        {{"--folder", "1", "--connections", "04"}, "Bad connections"},
     };
     for (const Case& c : cases) {
         const cli::CommandLine line = Parse(c.options);

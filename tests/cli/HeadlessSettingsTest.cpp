@@ -18,6 +18,7 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
         const char* proxyPort;
         bool pauseEnabled;
         int pauseSeconds;
+        int connections = 1;
     };
     const Case cases[] = {
         // Nothing stored: the window's own defaults.
@@ -38,6 +39,12 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
         {"[TForm1]\nSpinEdit1_Value=$A\n", "", false, "", "", false, 10},
         // A destination stored in Latin-1 is shown, and so used, as the same characters.
         {"[TForm1]\nEdit1_Text=/srv/B\xe4lle\n", "/srv/B\xc3\xa4lle", false, "", "", false, 4},
+        // Connections keep to 1..4; a text that is no number leaves the one connection.
+        {"[Options]\nConnections= 3 \n", "", false, "", "", false, 4, 3},
+        {"[Options]\nConnections=9\n[TForm1]\nCheckBox1_Checked=True\n", "", false, "", "", true, 4,
+         4},
+        {"[Options]\nConnections=0\n", "", false, "", "", false, 4, 1},
+        {"[Options]\nConnections=two\n", "", false, "", "", false, 4, 1},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -51,6 +58,7 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
         EXPECT_EQ(stored.proxyPortText, c.proxyPort) << c.file;
         EXPECT_EQ(stored.pauseEnabled, c.pauseEnabled) << c.file;
         EXPECT_EQ(stored.pauseSeconds, c.pauseSeconds) << c.file;
+        EXPECT_EQ(stored.connections, c.connections) << c.file;
     }
 }
 

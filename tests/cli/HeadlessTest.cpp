@@ -1,3 +1,5 @@
+#include "engine/PlainHost.h"
+#include "engine/Sites.h"
 #include "tests/cli/HeadlessFixture.h"
 #include "tests/support/GalleryModel.h"
 #include "tests/support/GalleryScenarios.h"
@@ -5,6 +7,7 @@
 #include "tests/support/ScriptedServer.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include <csignal>
 #include <filesystem>
@@ -263,6 +266,58 @@ TEST_F(HeadlessTest, ASignalDuringAStalledTransferCancelsAtOnceAndKeepsNoPart) {
         // The job ended there: the picture after the stalled one was never asked for.
         EXPECT_EQ(site->Hits(slow.PicturePath("pic003.jpg")), 0u);
     }
+}
+
+// With four connections the window's Cancel and Ctrl+C both end the four transfers in flight at
+// once; none leaves a part or a picture, and the pictures still waiting are never asked for.
+TEST_F(HeadlessTest, CancelAndCtrlCEndFourTransfersInFlightAndKeepNoPart) {
+    fixture::GalleryModel model;
+    fixture::Folder& slow = model.AddMember("pelmark").AddFolder("Slow").AddPictures(6, 40000);
+    for (const char* name : {"pic001.jpg", "pic002.jpg", "pic003.jpg", "pic004.jpg"})
+        model.SetFault(slow.PicturePath(name), fixture::Fault::Stall());
+    Serve(model);
+    const std::string folderDir = destination + "gallery/pelmark/Slow/";
+    const auto nothingKept = [&] {
+        EXPECT_EQ(PartFiles(destination), std::vector<std::string>{});
+        EXPECT_FALSE(std::filesystem::exists(folderDir + "pic001.jpg"));
+        EXPECT_EQ(PictureRequests(), 4u);
+    };
+
+    // Cancel, as the window's button sets the flag the job polls.
+    TPlainHost host;
+    host.destination = destination;
+    host.Engine().SiteWord = sites::kSiteAWord;
+    host.Engine().NMHTTP1.Proxy = "127.0.0.1";
+    host.Engine().NMHTTP1.ProxyPort = site->Port();
+    host.Engine().Connections = 4;
+    QTimer press;
+    QObject::connect(&press, &QTimer::timeout, [&] {
+        uint64_t bytes = 0, announced = 0;
+        if (host.Engine().DownloadsInFlight(bytes, announced) == 4 && announced == 4 * 40000)
+            host.cancelled = true;
+    });
+    press.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    host.RunGalleryJob(TBackupEngine::GalleryQuery::Folder, slow.Id());
+    EXPECT_LT(clock.elapsed(), 5000);
+    nothingKept();
+
+    // Ctrl+C, once the four parts are on disk.
+    site->ClearLog();
+    QProcess process;
+    Start(process, GalleryOptions("--folder", slow.Id()) << "--connections"
+                                                         << "4");
+    clock.restart();
+    while (PartFiles(destination).size() < 4 && clock.elapsed() < 20000)
+        QThread::msleep(20);
+    ASSERT_EQ(PartFiles(destination).size(), 4u) << process.readAllStandardOutput().toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Result result = Finish(process, 10000);
+    EXPECT_LT(result.milliseconds, 1000);
+    EXPECT_EQ(result.status, 130) << result.out << result.err;
+    EXPECT_EQ(Summary(result), "Summary: 0 fetched, 0 skipped because present, 0 failed; 0 bytes");
+    nothingKept();
 }
 
 // An FTP archive that takes the connection and never greets: the window's Cancel would leave

@@ -285,6 +285,8 @@ void GallerySite::Serve(int fd) {
     }
     request.status = answer.status;
     Log(request);
+    if (const int latency = latencyMs_; latency > 0)
+        Ready(wakeFds_[0], POLLIN, latency); // ends early only when the server stops
 
     std::string response = "HTTP/1.0 " + std::to_string(answer.status) + " " +
                            Reason(answer.status) + "\r\nContent-Type: " + answer.contentType +

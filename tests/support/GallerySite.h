@@ -76,6 +76,9 @@ public:
     bool WaitForRequests(size_t count, int milliseconds) const;
     // Called on a server thread for every request as it is logged, before its answer is sent.
     void OnRequest(std::function<void(const Request&)> callback);
+    // Every answer starts this long after its request, as a slow site's would; connections
+    // wait side by side, each on its own thread.
+    void SetLatency(int milliseconds) { latencyMs_ = milliseconds; }
 
 private:
     struct Connection {
@@ -100,6 +103,7 @@ private:
     int wakeFds_[2] = {-1, -1};
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> latencyMs_{0};
     std::function<void(const Request&)> callback_;
 
     mutable std::mutex mutex_;

@@ -33,6 +33,7 @@ const char kUsage[] =
     "  --long L            listing pages of longlist (default 2000)\n"
     "  --depth D           levels of deep (default 50)\n"
     "  --port N            listen on port N instead of a free one\n"
+    "  --latency MS        start every answer MS milliseconds after its request\n"
     "  --log FILE          append the URL of every request to FILE as it comes\n"
     "  --slow ID NAME MS   send picture NAME of folder ID slowly, over MS milliseconds\n"
     "  --expected ID FILE  write what a backup of member or folder ID stores, as\n"
@@ -43,6 +44,7 @@ struct Options {
     size_t benchSize = 20480;
     int longPages = 2000, depth = 50;
     int port = 0;
+    int latency = 0;
     std::string logFile;
     std::vector<std::pair<std::string, std::string>> expected;
     struct Slow {
@@ -75,6 +77,8 @@ bool Parse(int argc, char* argv[], Options& options) {
             options.depth = int(a);
         } else if (option == "--port" && needs(1) && ParseNumber(argv[++i], a) && a < 65536) {
             options.port = int(a);
+        } else if (option == "--latency" && needs(1) && ParseNumber(argv[++i], a) && a < 60000) {
+            options.latency = int(a);
         } else if (option == "--log" && needs(1)) {
             options.logFile = argv[++i];
         } else if (option == "--slow" && needs(3) && ParseNumber(argv[i + 3], a)) {
@@ -176,6 +180,7 @@ int main(int argc, char* argv[]) {
         std::cerr << "vantrel-gallery-site: " << error.what() << "\n";
         return 1;
     }
+    site->SetLatency(options.latency);
     std::mutex logMutex;
     if (log.is_open())
         site->OnRequest([&](const fixture::Request& request) {

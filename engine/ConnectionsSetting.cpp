@@ -1,0 +1,12 @@
+#include "engine/ConnectionsSetting.h"
+
+#include "platform/Exceptions.h"
+#include "platform/PrivateProfile.h"
+
+#include <algorithm>
+
+int StoredConnections(const std::string& iniFile) {
+    const std::string text = platform::TrimControls(
+        platform::GetPrivateProfileString("Options", "Connections", "1", iniFile));
+    return std::clamp(TryStrToInt(text).value_or(1), 1, kMaxConnections);
+}

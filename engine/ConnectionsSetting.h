@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// The number of picture downloads a gallery job may have on the way at once, as key
+// "Connections" of section "[Options]" in the settings file: 1 to 4, 1 when the key is missing
+// or holds no number, a number beyond the range taken as its nearest end. The window and the
+// jobs without a window read it; nothing writes it.
+int StoredConnections(const std::string& iniFile);
+
+inline constexpr int kMaxConnections = 4;

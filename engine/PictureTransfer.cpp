@@ -1,0 +1,245 @@
+#include "engine/PictureTransfer.h"
+
+#include "net/HttpResponse.h"
+#include "platform/AsyncSocket.h"
+#include "platform/FileSystem.h"
+#include "platform/HostLookup.h"
+#include "platform/SocketErrors.h"
+
+#include <arpa/inet.h>
+
+#include <exception>
+
+namespace {
+
+// The same bounds as the HTTP client's: a redirect chain and a header that never end would
+// otherwise hold a connection for ever or fill memory.
+constexpr int MaxRedirects = 20;
+constexpr size_t MaxHeaderBytes = 1024 * 1024;
+// Receives per read event before the loop gets its turn again, so one fast stream does not
+// starve the others.
+constexpr int ReadsPerEvent = 8;
+constexpr size_t ChunkSize = 16384;
+
+bool DottedAddress(const std::string& name, uint32_t& address) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, name.c_str(), &parsed) != 1)
+        return false;
+    address = ntohl(parsed.s_addr);
+    return true;
+}
+
+} // namespace
+
+TPictureTransfer::TPictureTransfer(std::string url, std::string bodyFile, Route route, Ended ended)
+    : url_(std::move(url)), bodyFile_(std::move(bodyFile)), route_(std::move(route)),
+      ended_(std::move(ended)), socket_(std::make_unique<platform::AsyncSocket>()) {
+    socket_->SetHandler(
+        [this](platform::SocketEvent event, uint16_t error) { OnSocketEvent(event, error); });
+}
+
+TPictureTransfer::~TPictureTransfer() = default;
+
+void TPictureTransfer::Start() {
+    http::ParseUrl(url_, host_, port_, requestPath_);
+    http::TRequestParts parts;
+    parts.Kind = CmdType::Get;
+    parts.RequestPath = requestPath_;
+    parts.URL = url_;
+    parts.ViaProxy = !route_.proxy.empty();
+    parts.Host = host_;
+    TExStringList lines;
+    http::BuildRequestLines(lines, parts, route_.header);
+    request_.clear();
+    for (const std::string& line : lines.Lines())
+        request_ += line + "\r\n";
+    sent_ = 0;
+    headerLine_.clear();
+    headerBytes_ = 0;
+    statusSeen_ = headerDone_ = false;
+    replyCode_ = 0;
+    receivedCookie_.clear();
+    bytesExpected_ = 0;
+    bodyBytes_ = 0;
+    body_.reset();
+    body_ = std::make_unique<TFileStream>(bodyFile_, TFileStream::Mode::Create);
+    running_ = true;
+
+    const std::string& name = route_.proxy.empty() ? host_ : route_.proxy;
+    if (uint32_t address = 0; DottedAddress(name, address)) {
+        Connect(address);
+        return;
+    }
+    lookup_ =
+        std::make_unique<platform::HostLookup>(name, [this](uint16_t error, uint32_t address) {
+            SilentTicks = 0;
+            if (error != 0 || address == 0)
+                Finish(false);
+            else
+                Connect(address);
+        });
+}
+
+void TPictureTransfer::Connect(uint32_t address) {
+    const int port = route_.proxy.empty() ? port_ : route_.proxyPort;
+    if (port < 0 || port > 65535 || socket_->Create(false) != 0) {
+        Finish(false);
+        return;
+    }
+    socket_->Select(platform::EventRead | platform::EventWrite | platform::EventConnect |
+                    platform::EventClose);
+    const uint16_t error = socket_->Connect(address, static_cast<uint16_t>(port));
+    if (error != 0 && error != platform::SocketError::WouldBlock)
+        Finish(false);
+}
+
+void TPictureTransfer::OnSocketEvent(unsigned event, uint16_t error) {
+    if (!running_)
+        return;
+    SilentTicks = 0;
+    try {
+        switch (event) {
+        case platform::EventConnect:
+            if (error != 0)
+                Finish(false);
+            break;
+        case platform::EventWrite:
+            SendSome();
+            break;
+        case platform::EventRead:
+            for (int i = 0; i < ReadsPerEvent && running_ && ReceiveSome(); ++i) {
+            }
+            break;
+        case platform::EventClose:
+            while (running_ && ReceiveSome()) {
+            }
+            if (running_)
+                ServerClosed();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception&) {
+        // A disk that refuses the body or a status line beyond reason ends this one transfer.
+        Finish(false);
+    }
+}
+
+void TPictureTransfer::SendSome() {
+    while (sent_ < request_.size()) {
+        uint16_t error = 0;
+        const long count = socket_->Send(request_.data() + sent_, request_.size() - sent_, error);
+        if (count < 0) {
+            if (error != platform::SocketError::WouldBlock)
+                Finish(false);
+            return;
+        }
+        sent_ += static_cast<size_t>(count);
+    }
+}
+
+// True when a whole chunk came, so that more may be waiting.
+bool TPictureTransfer::ReceiveSome() {
+    char chunk[ChunkSize];
+    uint16_t error = 0;
+    const long count = socket_->Receive(chunk, sizeof chunk, error);
+    if (count <= 0)
+        return false;
+    const size_t size = static_cast<size_t>(count);
+    if (headerDone_) {
+        body_->Write(chunk, size);
+        bodyBytes_ += size;
+    } else {
+        TakeHeaderBytes(chunk, size);
+    }
+    return size == sizeof chunk;
+}
+
+void TPictureTransfer::TakeHeaderBytes(const char* data, size_t size) {
+    for (size_t at = 0; at < size; ++at) {
+        if (headerDone_) {
+            body_->Write(data + at, size - at);
+            bodyBytes_ += size - at;
+            return;
+        }
+        headerLine_.push_back(data[at]);
+        if (++headerBytes_ > MaxHeaderBytes) {
+            Finish(false);
+            return;
+        }
+        if (data[at] == '\n') {
+            TakeHeaderLine(headerLine_);
+            headerLine_.clear();
+        }
+    }
+}
+
+void TPictureTransfer::TakeHeaderLine(const std::string& line) {
+    if (!statusSeen_) {
+        statusSeen_ = true;
+        replyCode_ = http::StatusReplyCode(line);
+        return;
+    }
+    switch (http::ClassifyHeaderLine(line)) {
+    case http::THeaderField::SetCookie:
+        receivedCookie_ = http::HeaderValue(line, http::THeaderField::SetCookie);
+        break;
+    case http::THeaderField::Location:
+        url_ = http::HeaderValue(line, http::THeaderField::Location);
+        break;
+    case http::THeaderField::ContentLength:
+        bytesExpected_ = http::ContentLengthValue(line);
+        break;
+    case http::THeaderField::Other:
+        break;
+    }
+    headerDone_ = http::IsHeaderEnd(line);
+}
+
+void TPictureTransfer::ServerClosed() {
+    // A reply cut off inside its header can never be completed.
+    if (!headerDone_) {
+        Finish(false);
+        return;
+    }
+    socket_->Close();
+    body_->Close();
+    // The HTTP client takes the same turns: 3xx answers send it on, a bare name from the root
+    // of the same server, with the cookie the answer set.
+    if (replyCode_ >= 299 && replyCode_ <= 399) {
+        if (replyCode_ <= 398) {
+            if (!receivedCookie_.empty())
+                route_.header.Cookie = receivedCookie_;
+            if (url_.find('/') == std::string::npos)
+                url_ = "http://" + host_ + (port_ == 80 ? "" : ":" + std::to_string(port_)) + "/" +
+                       url_;
+        }
+        if (++redirects_ > MaxRedirects) {
+            Finish(false);
+            return;
+        }
+        Start();
+        return;
+    }
+    Finish(replyCode_ < 400 && (bytesExpected_ == 0 || bodyBytes_ >= bytesExpected_));
+}
+
+void TPictureTransfer::Abort() {
+    Finish(false);
+}
+
+void TPictureTransfer::Finish(bool whole) {
+    if (!running_)
+        return;
+    running_ = false;
+    lookup_.reset();
+    socket_->Close();
+    try {
+        if (body_)
+            body_->Close();
+    } catch (const std::exception&) {
+        whole = false;
+    }
+    if (ended_)
+        ended_(whole);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "net/HttpRequest.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TFileStream;
+namespace platform {
+class AsyncSocket;
+class HostLookup;
+} // namespace platform
+
+// One picture fetched over a connection of its own without ever blocking: the request goes out
+// as the HTTP client sends it (the same lines, the proxy form, the redirects) and the body goes
+// to a file as it arrives, all from socket events on the window's thread. So several pictures
+// can be on the way at once while the job itself goes on with its listing pages.
+class TPictureTransfer {
+public:
+    struct Route {
+        std::string proxy; // empty: straight to the picture's host
+        int proxyPort = 0;
+        THeaderInfo header;
+    };
+    // Told once how the transfer ended: whole means a status below 400 and at least the bytes
+    // the server announced, as a picture stored by the HTTP client is judged. The body file is
+    // closed by then.
+    using Ended = std::function<void(bool whole)>;
+
+    TPictureTransfer(std::string url, std::string bodyFile, Route route, Ended ended);
+    ~TPictureTransfer();
+    TPictureTransfer(const TPictureTransfer&) = delete;
+    TPictureTransfer& operator=(const TPictureTransfer&) = delete;
+
+    // Sends the request on its way; raises for a URL or a body file that cannot be used, before
+    // anything was sent.
+    void Start();
+    // Ends the transfer now, as failed; nothing happens when it has ended already.
+    void Abort();
+
+    bool Running() const { return running_; }
+    uint64_t BytesReceived() const { return bodyBytes_; }
+    uint32_t BytesExpected() const { return bytesExpected_; }
+    // Ticks of the watchdog since the last sign of life from the server.
+    int SilentTicks = 0;
+
+private:
+    void Connect(uint32_t address);
+    void OnSocketEvent(unsigned event, uint16_t error);
+    void SendSome();
+    bool ReceiveSome();
+    void TakeHeaderBytes(const char* data, size_t size);
+    void TakeHeaderLine(const std::string& line);
+    void ServerClosed();
+    void Finish(bool whole);
+
+    std::string url_, host_, requestPath_, bodyFile_;
+    int port_ = 80;
+    Route route_;
+    Ended ended_;
+    std::unique_ptr<platform::AsyncSocket> socket_;
+    std::unique_ptr<platform::HostLookup> lookup_;
+    std::unique_ptr<TFileStream> body_;
+    std::string request_;
+    size_t sent_ = 0;
+    std::string headerLine_;
+    size_t headerBytes_ = 0;
+    bool statusSeen_ = false, headerDone_ = false, running_ = false;
+    int replyCode_ = 0;
+    int redirects_ = 0;
+    std::string receivedCookie_;
+    uint32_t bytesExpected_ = 0;
+    uint64_t bodyBytes_ = 0;
+};
