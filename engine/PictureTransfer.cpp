@@ -21,14 +21,6 @@ constexpr size_t MaxHeaderBytes = 1024 * 1024;
 constexpr int ReadsPerEvent = 8;
 constexpr size_t ChunkSize = 16384;
 
-bool DottedAddress(const std::string& name, uint32_t& address) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, name.c_str(), &parsed) != 1)
-        return false;
-    address = ntohl(parsed.s_addr);
-    return true;
-}
-
 } // namespace
 
 TPictureTransfer::TPictureTransfer(std::string url, std::string bodyFile, Route route, Ended ended)
@@ -66,7 +58,7 @@ void TPictureTransfer::Start() {
     running_ = true;
 
     const std::string& name = route_.proxy.empty() ? host_ : route_.proxy;
-    if (uint32_t address = 0; DottedAddress(name, address)) {
+    if (uint32_t address = 0; platform::ParseDottedAddress(name, address)) {
         Connect(address);
         return;
     }

@@ -15,15 +15,6 @@ namespace {
 
 constexpr size_t maxHostNameLength = 127;
 
-// Only a plain dotted quad is taken as an address; anything else is a name to look up.
-bool ParseDottedAddress(const std::string& name, uint32_t& address) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, name.c_str(), &parsed) != 1)
-        return false;
-    address = ntohl(parsed.s_addr);
-    return true;
-}
-
 } // namespace
 
 TPowersock::TPowersock()
@@ -191,7 +182,7 @@ void TPowersock::ResolveHost() {
     if (name.size() > maxHostNameLength)
         throw ESockError("Host name too long (more than 127 characters): " + name.substr(0, 40) +
                          "...");
-    if (ParseDottedAddress(name, remoteAddress_))
+    if (platform::ParseDottedAddress(name, remoteAddress_))
         return;
     remoteAddress_ = 0;
     StartTimer();

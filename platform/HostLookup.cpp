@@ -11,6 +11,14 @@
 
 namespace platform {
 
+bool ParseDottedAddress(const std::string& name, uint32_t& address) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, name.c_str(), &parsed) != 1)
+        return false;
+    address = ntohl(parsed.s_addr);
+    return true;
+}
+
 struct LookupReply::State {
     uint64_t id = 0;
     std::atomic<bool> answered{false};

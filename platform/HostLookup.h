@@ -24,6 +24,10 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// Only a plain dotted quad is taken as an address (host byte order); anything else is a name to
+// look up.
+bool ParseDottedAddress(const std::string& name, uint32_t& address);
+
 // Starts the lookup of name and answers through reply, now or later, on any thread.
 using Resolver = std::function<void(const std::string& name, LookupReply reply)>;
 
