@@ -281,13 +281,7 @@ private:
 
     // The pause between files waits on the event loop, so that Ctrl+C ends it at once.
     void Pause(int milliseconds) {
-        QElapsedTimer clock;
-        clock.start();
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        wake.start(milliseconds);
-        platform::WaitUntil([&] { return host_.signal != 0 || clock.elapsed() >= milliseconds; });
+        platform::WaitFor(milliseconds, [this] { return host_.signal != 0; });
     }
 
     void OnSignal(int signal) {

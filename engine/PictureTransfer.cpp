@@ -172,19 +172,7 @@ void TPictureTransfer::TakeHeaderLine(const std::string& line) {
         replyCode_ = http::StatusReplyCode(line);
         return;
     }
-    switch (http::ClassifyHeaderLine(line)) {
-    case http::THeaderField::SetCookie:
-        receivedCookie_ = http::HeaderValue(line, http::THeaderField::SetCookie);
-        break;
-    case http::THeaderField::Location:
-        url_ = http::HeaderValue(line, http::THeaderField::Location);
-        break;
-    case http::THeaderField::ContentLength:
-        bytesExpected_ = http::ContentLengthValue(line);
-        break;
-    case http::THeaderField::Other:
-        break;
-    }
+    http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected_);
     headerDone_ = http::IsHeaderEnd(line);
 }
 

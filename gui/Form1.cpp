@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -457,13 +456,7 @@ int TForm1::PauseSeconds() const {
 }
 
 void TForm1::PauseBetweenFiles(int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(milliseconds);
-    platform::WaitUntil([&] { return JobCancelled || clock.elapsed() >= milliseconds; });
+    platform::WaitFor(milliseconds, [this] { return JobCancelled; });
 }
 
 bool TForm1::LoginEnabled() const {

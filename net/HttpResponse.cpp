@@ -76,4 +76,21 @@ bool IsHeaderEnd(const std::string& line) {
     return line == "\n" || line == "\r\n";
 }
 
+void TakeHeaderField(const std::string& line, std::string& cookie, std::string& location,
+                     uint32_t& bytesExpected) {
+    switch (const THeaderField field = ClassifyHeaderLine(line)) {
+    case THeaderField::SetCookie:
+        cookie = HeaderValue(line, field);
+        break;
+    case THeaderField::Location:
+        location = HeaderValue(line, field);
+        break;
+    case THeaderField::ContentLength:
+        bytesExpected = ContentLengthValue(line);
+        break;
+    case THeaderField::Other:
+        break;
+    }
+}
+
 } // namespace http

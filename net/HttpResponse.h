@@ -26,6 +26,11 @@ std::string HeaderValue(const std::string& line, THeaderField field);
 // number when it is larger.
 uint32_t ContentLengthValue(const std::string& line);
 
+// What a recognised header line tells the client: the cookie it set, where a redirect points,
+// the announced length. Lines of other headers change nothing.
+void TakeHeaderField(const std::string& line, std::string& cookie, std::string& location,
+                     uint32_t& bytesExpected);
+
 // The blank line that ends a header: exactly LF or CR LF.
 bool IsHeaderEnd(const std::string& line);
 

@@ -209,19 +209,9 @@ void TNMHTTP::ReadResponseHeader() {
 
     do {
         line = ReadLn();
-        switch (http::ClassifyHeaderLine(line)) {
-        case http::THeaderField::SetCookie:
-            receivedCookie_ = http::HeaderValue(line, http::THeaderField::SetCookie);
-            break;
-        case http::THeaderField::Location:
-            url_ = http::HeaderValue(line, http::THeaderField::Location);
-            break;
-        case http::THeaderField::ContentLength:
-            SetBytesExpected(http::ContentLengthValue(line));
-            break;
-        case http::THeaderField::Other:
-            break;
-        }
+        uint32_t bytesExpected = BytesExpected();
+        http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected);
+        SetBytesExpected(bytesExpected);
         keep(line);
         if (headerBytes > MaxHeaderBytes)
             throw ESockError("Response header too long");

@@ -2,8 +2,10 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <stdexcept>
 #include <vector>
 
@@ -49,6 +51,16 @@ void WaitUntil(const std::function<bool()>& done) {
     WaitScope scope(&done);
     while (!done())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void WaitFor(int milliseconds, const std::function<bool()>& stop) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(milliseconds);
+    WaitUntil([&] { return stop() || clock.elapsed() >= milliseconds; });
 }
 
 void DispatchPending() {

@@ -12,6 +12,10 @@ namespace platform {
 // Waits nest: a handler run inside a wait may start its own.
 void WaitUntil(const std::function<bool()>& done);
 
+// Dispatches events for the given time, or until stop() is true: a pause that keeps the
+// window alive and ends at once when stop() says so. A timer wakes the loop on the dot.
+void WaitFor(int milliseconds, const std::function<bool()>& stop);
+
 // Dispatches what is pending now, without blocking.
 void DispatchPending();
 
