@@ -4,6 +4,7 @@
 #include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
+#include "net/HttpResponse.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
@@ -171,8 +172,7 @@ bool TBackupEngine::SafePlace(const std::string& relativeDir, const std::string&
 }
 
 bool TBackupEngine::HttpReplyComplete(const std::string& bodyFile) const {
-    if (NMHTTP1.ReplyCode() >= 400)
-        return false;
-    const uint32_t announced = NMHTTP1.BytesExpected();
-    return announced == 0 || platform::FileSize(bodyFile) >= static_cast<int64_t>(announced);
+    const int64_t size = platform::FileSize(bodyFile);
+    return http::ReplyComplete(NMHTTP1.ReplyCode(), NMHTTP1.BytesExpected(),
+                               size > 0 ? static_cast<uint64_t>(size) : 0);
 }

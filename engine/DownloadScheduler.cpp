@@ -1,7 +1,7 @@
 #include "engine/DownloadScheduler.h"
 
 #include "engine/BackupEngine.h"
-#include "engine/PictureTransfer.h"
+#include "net/HttpTransfer.h"
 #include "engine/StrUtils.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
@@ -104,9 +104,9 @@ void TDownloadScheduler::Start(const Picture& picture) {
     (void)platform::ForceDirectories(picture.localDir);
     try {
         flight->partFile = platform::CreateTempFileIn(picture.localDir);
-        TPictureTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,
+        THttpTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,
                                       engine_.NMHTTP1.HeaderInfo};
-        flight->transfer = std::make_unique<TPictureTransfer>(
+        flight->transfer = std::make_unique<THttpTransfer>(
             picture.url, flight->partFile, std::move(route),
             [this, flight](bool whole) { Ended(flight, whole); });
         flight->shown = std::make_unique<TTransferProgress::Scope>(
@@ -170,11 +170,11 @@ void TDownloadScheduler::Tick(int32_t limit) {
         AbortAll();
         return;
     }
-    std::vector<TPictureTransfer*> silent;
+    std::vector<THttpTransfer*> silent;
     for (Flight& flight : flights_)
         if (flight.transfer && ++flight.transfer->SilentTicks > limit)
             silent.push_back(flight.transfer.get());
-    for (TPictureTransfer* transfer : silent)
+    for (THttpTransfer* transfer : silent)
         transfer->Abort();
 }
 

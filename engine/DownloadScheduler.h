@@ -11,7 +11,7 @@
 #include <vector>
 
 class TBackupEngine;
-class TPictureTransfer;
+class THttpTransfer;
 
 // A name the download refuses once an HTTP download has failed (a movie, by its extension).
 bool MultimediaName(const std::string& name);
@@ -57,7 +57,7 @@ private:
     };
     struct Flight {
         std::string name, target, partFile;
-        std::unique_ptr<TPictureTransfer> transfer;
+        std::unique_ptr<THttpTransfer> transfer;
         // Its bytes in the engine's running transfers, which the window's bar sums.
         std::unique_ptr<TTransferProgress::Scope> shown;
     };
@@ -75,5 +75,5 @@ private:
     bool pumping_ = false;
     // A transfer that ended is freed later, from the job's own stack, never from inside the
     // socket event that ended it.
-    std::vector<std::unique_ptr<TPictureTransfer>> ended_;
+    std::vector<std::unique_ptr<THttpTransfer>> ended_;
 };

@@ -27,9 +27,9 @@ size_t NameLength(THeaderField field) {
 } // namespace
 
 int16_t StatusReplyCode(const std::string& statusLine) {
-    const std::string field = NthField(statusLine, ' ', 2);
+    const std::string field = WithoutLineEnd(NthField(statusLine, ' ', 2));
     if (field.empty() || field.find_first_not_of("0123456789") != std::string::npos)
-        return 0;
+        throw ESockError("Invalid status line");
     long value = 0;
     for (const char c : field) {
         value = value * 10 + (c - '0');
@@ -91,6 +91,33 @@ void TakeHeaderField(const std::string& line, std::string& cookie, std::string& 
     case THeaderField::Other:
         break;
     }
+}
+
+bool IsRedirect(int code) {
+    return code >= 300 && code <= 398;
+}
+
+bool RepeatsRequest(int code) {
+    return code >= 299 && code <= 399;
+}
+
+void CarryCookie(const std::string& receivedCookie, THeaderInfo& header) {
+    if (!receivedCookie.empty())
+        header.Cookie = receivedCookie;
+}
+
+std::string MendedLocation(const std::string& location, const std::string& host, int port) {
+    if (location.find('/') != std::string::npos)
+        return location;
+    return "http://" + host + (port == 80 ? "" : ":" + std::to_string(port)) + "/" + location;
+}
+
+bool ResetLeavesBodyWhole(uint32_t announced, uint64_t received) {
+    return announced != 0 && received >= announced;
+}
+
+bool ReplyComplete(int code, uint32_t announced, uint64_t received) {
+    return code < 400 && (announced == 0 || received >= announced);
 }
 
 } // namespace http

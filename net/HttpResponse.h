@@ -3,14 +3,45 @@
 #include <cstdint>
 #include <string>
 
-// The rules by which the HTTP client reads a response header, one line (as ReadLn returns it,
-// line ending included) at a time.
+struct THeaderInfo;
+
+// The rules of a response that both HTTP clients follow, the blocking one and the transfers that
+// run side by side: how a header is read, one line (as ReadLn returns it, line ending included)
+// at a time, where an exchange goes next, and when a body is the server's whole body.
 namespace http {
 
-// The number in the second " "-field of the status line; 0 when that field is not a plain
-// decimal number (a status line without a reason phrase carries its line ending there). Raises
-// ESockError for a number too large for the 16-bit reply code instead of wrapping it.
+// A redirect chain that never ends would hold a connection for ever: each round raises fresh
+// status events, which keep the stall watchdog from firing. Past this many repeats the exchange
+// fails.
+constexpr int MaxRedirects = 20;
+// A header that never ends would otherwise grow in memory until the program dies.
+constexpr size_t MaxHeaderBytes = 1024 * 1024;
+
+// The number in the second " "-field of the status line, its line ending removed. A field that
+// is missing or not a plain decimal number means the server sent no status at all, and a
+// number too large for the 16-bit reply code would wrap into another code: both raise
+// ESockError, failing the reply as one cut off before its header ends.
 int16_t StatusReplyCode(const std::string& statusLine);
+
+// 300 to 398 send the request elsewhere: the cookie the answer set goes along, and a bare
+// location is mended.
+bool IsRedirect(int code);
+// 299 to 399 repeat the request (for the location the answer named, if any). 299 and 399 are
+// repeated without being redirects, and a 3xx answer without a location repeats the same URL.
+bool RepeatsRequest(int code);
+// A redirect takes the cookie its answer set (if any) into the next request.
+void CarryCookie(const std::string& receivedCookie, THeaderInfo& header);
+// A location without any "/" names a file at the root of the same server; its port is kept,
+// since the mended URL names its scheme and would otherwise fall back to 80.
+std::string MendedLocation(const std::string& location, const std::string& host, int port);
+
+// A body that ended in a reset was cut off unless the server announced its length and at least
+// that much arrived; a body that ended in an orderly close is whole as far as the connection
+// can tell.
+bool ResetLeavesBodyWhole(uint32_t announced, uint64_t received);
+// Whether a reply's body may be stored as the file asked for: an error status brings the
+// server's error page, and fewer bytes than announced are a body cut short.
+bool ReplyComplete(int code, uint32_t announced, uint64_t received);
 
 enum class THeaderField { Other, SetCookie, Location, ContentLength };
 

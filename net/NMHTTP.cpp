@@ -6,20 +6,9 @@
 #include <algorithm>
 #include <memory>
 
-namespace {
-
-// The redirect chain has no end of its own otherwise: each round raises fresh status events,
-// which keep the stall watchdog from ever firing, and a page fetch is not watched at all.
-constexpr int MaxRedirects = 20;
-
-// A header that never ends would otherwise grow in memory until the program dies.
-constexpr size_t MaxHeaderBytes = 1024 * 1024;
-
-} // namespace
-
 TNMHTTP::TNMHTTP() {
     // No header line is longer than the whole header may be.
-    MaxLineLength = MaxHeaderBytes;
+    MaxLineLength = http::MaxHeaderBytes;
     // A server that closes before its header is complete will send nothing more: the reply has
     // failed, and waiting on for a Cancel would only cost time.
     ReadLnEndsAtClose = true;
@@ -103,25 +92,20 @@ void TNMHTTP::RunRequest() {
         Disconnect();
 
         const int code = ReplyCode();
-        if (code >= 300 && code <= 398) {
-            if (!receivedCookie_.empty())
-                HeaderInfo.Cookie = receivedCookie_;
+        if (http::IsRedirect(code)) {
+            http::CarryCookie(receivedCookie_, HeaderInfo);
             bool handled = false;
             if (OnRedirect)
                 OnRedirect(handled);
             if (handled)
                 return;
-            // A bare name is taken from the root of the same server; its port is kept, since
-            // the new URL names its scheme and would otherwise fall back to 80.
-            if (url_.find('/') == std::string::npos)
-                url_ =
-                    "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port)) + "/" + url_;
+            url_ = http::MendedLocation(url_, Host, Port);
         }
         if (code == 401 && OnAuthenticationNeeded)
             OnAuthenticationNeeded(this);
-        if (code < 299 || code > 399)
+        if (!http::RepeatsRequest(code))
             return;
-        if (redirects >= MaxRedirects)
+        if (redirects >= http::MaxRedirects)
             throw ESockError("Too many redirects");
     }
 }
@@ -205,6 +189,8 @@ void TNMHTTP::ReadResponseHeader() {
     std::string line = ReadLn();
     keep(line);
     SetReplyCode(0);
+    // A line without a status code fails the reply as one cut off before its header ends:
+    // taking it as 0, a success, would store an error page under the picture's name.
     SetReplyCode(http::StatusReplyCode(line));
 
     do {
@@ -213,17 +199,24 @@ void TNMHTTP::ReadResponseHeader() {
         http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected);
         SetBytesExpected(bytesExpected);
         keep(line);
-        if (headerBytes > MaxHeaderBytes)
+        if (headerBytes > http::MaxHeaderBytes)
             throw ESockError("Response header too long");
     } while (!http::IsHeaderEnd(line));
 }
 
 void TNMHTTP::ReadBody() {
-    // The body ends where the server closes the connection; an announced length plays no part.
-    if (InputFileMode)
+    // The body ends where the server closes the connection; an announced length plays no part,
+    // except that it tells whether a body that ended in a reset had all come by then.
+    uint64_t received = 0;
+    if (InputFileMode) {
         CaptureFile(Body);
-    else
+        received = BytesReceived();
+    } else {
         CaptureString(Body, -1);
+        received = Body.size();
+    }
+    if (CloseError() != 0 && !http::ResetLeavesBodyWhole(BytesExpected(), received))
+        throw ESockError(ErrorText(CloseError()));
 }
 
 void TNMHTTP::FinishResponse() {

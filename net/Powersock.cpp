@@ -64,6 +64,7 @@ void TPowersock::AdoptSocket(platform::SocketHandle handle) {
     socket_->Adopt(handle);
     socket_->Select(platform::EventAll);
     connected_ = true;
+    closeError_ = 0;
 }
 
 // ---- notifications ----------------------------------------------------------------------
@@ -92,6 +93,7 @@ void TPowersock::OnSocketEvent(unsigned event, uint16_t error) {
         }
         break;
     case platform::EventClose:
+        closeError_ = error;
         DrainOnClose();
         break;
     default:
@@ -209,8 +211,9 @@ void TPowersock::Connect() {
     cancelRequested_ = false;
     if (connected_)
         throw ESockError("Already connected");
-    // Bytes of an earlier connection mean nothing to this one.
+    // Bytes of an earlier connection mean nothing to this one, nor how it ended.
     receiveStream_.Clear();
+    closeError_ = 0;
     sendStream_.Clear();
 
     for (int retry = 0;; ++retry) {

@@ -141,6 +141,10 @@ public:
     const std::string& LastReply() const;
     const std::string& StatusText() const;
     uint16_t LastError() const;
+    // The error that ended the latest connection from the server's side (a reset, say); 0 when
+    // the server closed it in order or it has not ended. A body that ends in an error was cut
+    // off, whatever the close itself looks like.
+    uint16_t CloseError() const { return closeError_; }
     uint32_t BytesSent() const;
     uint32_t BytesReceived() const;
     uint32_t BytesExpected() const;
@@ -235,6 +239,7 @@ private:
     uint32_t bytesReceived_ = 0;
     uint32_t bytesExpected_ = 0;
     uint16_t lastError_ = 0;
+    uint16_t closeError_ = 0;
     int16_t replyCode_ = 0;
     std::string lastReply_;
     std::string statusText_;

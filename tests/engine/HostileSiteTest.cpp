@@ -54,6 +54,16 @@ TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
     upper.quirks.upperCase = true;
     Folder& noThumb = m.AddFolder("NoThumb").AddPictures(1, 300);
     noThumb.quirks.noThumbDir = true;
+    // Bodies cut by a reset (kept only when all the announced bytes came first) and status
+    // lines without a reason phrase (read by their code, so a 404 is no picture).
+    Folder& reset = m.AddFolder("Reset").AddPictures(5, 3000);
+    close(reset.PicturePath("pic001.jpg"), Fault::Kind::ResetInBody);
+    close(reset.PicturePath("pic002.jpg"), Fault::Kind::ResetWithoutLength);
+    close(reset.PicturePath("pic003.jpg"), Fault::Kind::ResetAfterBody);
+    model.SetFault(reset.PicturePath("pic004.jpg"), Fault::NoReason(404));
+    model.SetFault(reset.PicturePath("pic005.jpg"), Fault::NoReason(200));
+    Folder& resetPage = reset.AddFolder("Page").AddPictures(1, 300);
+    model.SetFault(resetPage.ListingPath(), Fault::Close(Fault::Kind::ResetWithoutLength, 1));
     model.SetFault("/", Fault::RejectAlways()); // the site's root, which that line asks for
 
     struct Row {
@@ -64,7 +74,7 @@ TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
     const std::vector<Row> rows = {
         {&refused, 0, 0},     {&scratch, 0, 0}, {&names, 0, 0},    {&cut, 0, 0},
         {&stalls, 6, 1, 4.0}, {&first, 5, 1},   {&listLoop, 0, 0}, {&thumbLoop, 0, 0},
-        {&upload, 0, 0},      {&upper, 0, 0},   {&noThumb, 5, 1},
+        {&upload, 0, 0},      {&upper, 0, 0},   {&noThumb, 5, 1},  {&reset, 1, 0},
     };
     Serve(model);
     Engine().StallLimit = 1;
@@ -77,33 +87,46 @@ TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
     std::filesystem::create_directory(pages);
     qputenv("TMPDIR", QByteArray::fromStdString(pages));
     const std::string own = "gallery/hostile/Scratch/temp.htm";
-    std::filesystem::create_directories(destination + "gallery/hostile/Scratch");
-    std::ofstream(destination + own) << "the user's own";
+    // One connection, and four, which change only when pictures come.
+    for (const int connections : {1, 4}) {
+        SCOPED_TRACE(connections);
+        destination = dir_.path().toStdString() + "/run" + std::to_string(connections) + "/";
+        host.destination = destination;
+        std::filesystem::create_directories(destination + "gallery/hostile/Scratch");
+        std::ofstream(destination + own) << "the user's own";
+        site->ClearLog();
+        log.clear();
+        logTimes.clear();
+        Engine().MultimediaDisabled = false;
+        Engine().Connections = connections;
 
-    ASSERT_TRUE(GetByUser("hostile"));
-    logTimes.push_back(Clock::now());
-    fixture::Mirror expected = fixture::ExpectedMirror(model, m);
-    expected[own] = fixture::ContentHash("the user's own");
-    EXPECT_EQ(OnDisk(), expected);
-    EXPECT_TRUE(std::filesystem::is_empty(pages)) << "the page files' folder is gone";
-    const auto start = [&](size_t row) {
-        if (row == rows.size())
-            return log.size();
-        const std::string url = TBackupEngine::GalleryUrl(
-            sites::kSiteAWord, TBackupEngine::GalleryQuery::Folder, rows[row].folder->Id());
-        return size_t(std::find(log.begin(), log.end(), url) - log.begin());
-    };
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(rows[i].folder->Name());
-        const size_t from = start(i), to = start(i + 1);
-        ASSERT_LT(from, to);
-        const auto part = [&](const std::string& line) {
-            return std::count(log.begin() + long(from), log.begin() + long(to), line);
+        ASSERT_TRUE(GetByUser("hostile"));
+        logTimes.push_back(Clock::now());
+        fixture::Mirror expected = fixture::ExpectedMirror(model, m);
+        expected[own] = fixture::ContentHash("the user's own");
+        EXPECT_EQ(OnDisk(), expected);
+        EXPECT_TRUE(expected.count("gallery/hostile/Reset/pic003.jpg"));
+        EXPECT_TRUE(expected.count("gallery/hostile/Reset/pic005.jpg"));
+        EXPECT_TRUE(std::filesystem::is_empty(pages)) << "the page files' folder is gone";
+        const auto start = [&](size_t row) {
+            if (row == rows.size())
+                return log.size();
+            const std::string url = TBackupEngine::GalleryUrl(
+                sites::kSiteAWord, TBackupEngine::GalleryQuery::Folder, rows[row].folder->Id());
+            return size_t(std::find(log.begin(), log.end(), url) - log.begin());
         };
-        EXPECT_EQ(part(kRetry), rows[i].retries);
-        EXPECT_EQ(part(kGaveUp), rows[i].gaveUp);
-        EXPECT_LT(std::chrono::duration<double>(logTimes[to] - logTimes[from]).count(),
-                  rows[i].seconds);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(rows[i].folder->Name());
+            const size_t from = start(i), to = start(i + 1);
+            ASSERT_LT(from, to);
+            const auto part = [&](const std::string& line) {
+                return std::count(log.begin() + long(from), log.begin() + long(to), line);
+            };
+            EXPECT_EQ(part(kRetry), rows[i].retries);
+            EXPECT_EQ(part(kGaveUp), rows[i].gaveUp);
+            EXPECT_LT(std::chrono::duration<double>(logTimes[to] - logTimes[from]).count(),
+                      rows[i].seconds);
+        }
     }
 
     // The first page gets its five attempts too, and then the job stops early.

@@ -55,17 +55,57 @@ TEST_F(HttpClient, SendsTheCookieAndTheProxyForm) {
                                       "\r\n");
 }
 
-TEST_F(HttpClient, StatusLineWithoutReasonPhraseGivesZeroAndCountsAsSuccess) {
-    ScriptedServer server(Answer("HTTP/1.0 200\r\n\r\nok"));
-    std::vector<CmdType> successes;
+TEST_F(HttpClient, StatusLineWithoutReasonPhraseIsReadByItsCode) {
+    ScriptedServer server(Answer("HTTP/1.0 404\r\n\r\n<html>gone</html>"));
+    std::vector<CmdType> successes, failures;
     http.OnSuccess = [&](CmdType cmd) { successes.push_back(cmd); };
+    http.OnFailure = [&](CmdType cmd) { failures.push_back(cmd); };
     http.ReportLevel = 2;
 
     EXPECT_EQ(GetError("http://" + AddressOf(server) + "/"), "");
 
+    EXPECT_EQ(http.ReplyCode(), 404);
+    EXPECT_TRUE(successes.empty());
+    EXPECT_EQ(failures, std::vector<CmdType>{CmdType::Get});
+    EXPECT_TRUE(statuses.empty());
+}
+
+TEST_F(HttpClient, StatusLineWithoutACodeFailsBeforeTheBody) {
+    ScriptedServer server(Answer("HTTP/1.0 OK\r\n\r\nnot a picture"));
+
+    EXPECT_EQ(GetError("http://" + AddressOf(server) + "/"), "ESockError: Invalid status line");
+
     EXPECT_EQ(http.ReplyCode(), 0);
-    EXPECT_EQ(successes, std::vector<CmdType>{CmdType::Get});
-    EXPECT_EQ(statuses, std::vector<std::string>{"Transaction Completed"});
+    EXPECT_FALSE(platform::FileExists(BodyPath()));
+    EXPECT_FALSE(http.Connected());
+}
+
+// A reset ends a body early unless all the bytes the server announced had come.
+TEST_F(HttpClient, ABodyCutByAResetFailsUnlessItsAnnouncedLengthCame) {
+    const std::string half(15000, 'h');
+    struct Row {
+        std::string header, body, error;
+    };
+    const Row rows[] = {
+        {"HTTP/1.0 200 OK\r\n\r\n", half, "ESockError: 10054:Connection reset by peer"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 30000\r\n\r\n", half,
+         "ESockError: 10054:Connection reset by peer"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 30000\r\n\r\n", half + half, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.header + std::to_string(row.body.size()));
+        ScriptedServer::Script script(PlainRequestLines, ScriptedServer::ExpectLine());
+        script.push_back(ScriptedServer::Send(row.header + row.body));
+        script.push_back(ScriptedServer::Reset());
+        ScriptedServer server(script);
+
+        EXPECT_EQ(GetError("http://" + AddressOf(server) + "/p.jpg"), row.error);
+
+        EXPECT_FALSE(http.Connected());
+        if (row.error.empty()) {
+            EXPECT_EQ(ReadWholeFile(BodyPath()), row.body);
+        }
+    }
 }
 
 TEST_F(HttpClient, KeepsOnlyTheLastCookieOfTheLatestResponse) {

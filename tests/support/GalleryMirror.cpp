@@ -75,7 +75,8 @@ private:
     bool Fetch(const std::string& path) {
         for (int attempt = 0; attempt < 5; ++attempt) {
             const Answer answer = model_.AnswerFor(path, hits_[path]++);
-            if (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::ShortBody)
+            if (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::ShortBody &&
+                answer.delivery != Fault::Kind::ResetAfterBody)
                 continue;
             const std::string first = answer.body.substr(0, answer.body.find('\r'));
             if (first.find("this.location.replace") != std::string::npos ||
@@ -159,7 +160,8 @@ private:
         }
         const Answer answer = model_.AnswerFor(path, hits_[path]++);
         if (answer.status >= 400 ||
-            (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::Slow)) {
+            (answer.delivery != Fault::Kind::None && answer.delivery != Fault::Kind::Slow &&
+             answer.delivery != Fault::Kind::ResetAfterBody)) {
             multimediaOff_ = true;
             return;
         }

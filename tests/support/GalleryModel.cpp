@@ -288,8 +288,17 @@ Answer GalleryModel::AnswerFor(const std::string& path, size_t previousHits) con
     case Fault::Kind::CloseAtOnce:
     case Fault::Kind::CloseAfterNonsense:
     case Fault::Kind::CloseInHeader:
+    case Fault::Kind::ResetInBody:
+    case Fault::Kind::ResetWithoutLength:
+    case Fault::Kind::ResetAfterBody:
         if (fault.times < 0 || previousHits < size_t(fault.times))
             answer.delivery = fault.kind;
+        break;
+    case Fault::Kind::NoReason:
+        if (fault.times == 404)
+            answer = Html(NotFoundPage(), 404);
+        answer.status = fault.times;
+        answer.reasonPhrase = false;
         break;
     case Fault::Kind::Slow:
         answer.delivery = fault.kind;

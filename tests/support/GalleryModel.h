@@ -53,10 +53,18 @@ struct Fault {
         CloseAfterNonsense,
         CloseInHeader,
         Slow, // the whole answer, in twenty pieces spread over `times` milliseconds
+        // A reset ends the answer: after half the body (with and without its Content-Length),
+        // or after the whole announced body.
+        ResetInBody,
+        ResetWithoutLength,
+        ResetAfterBody,
+        // A status line that ends right after its code (`times`); 404 sends the site's error
+        // page.
+        NoReason,
     };
     Kind kind = Kind::None;
-    // Reject, Stall and the Close kinds: answers spoiled before the real one; -1 spoils every
-    // answer.
+    // Reject, Stall, the Close and the Reset kinds: answers spoiled before the real one; -1
+    // spoils every answer.
     int times = 0;
 
     static Fault RejectTimes(int n) { return {Kind::Reject, n}; }
@@ -68,6 +76,7 @@ struct Fault {
     static Fault Stall(int times = -1) { return {Kind::Stall, times}; }
     static Fault Close(Kind kind, int times = -1) { return {kind, times}; }
     static Fault Slow(int milliseconds) { return {Kind::Slow, milliseconds}; }
+    static Fault NoReason(int status) { return {Kind::NoReason, status}; }
 };
 
 struct Picture {
@@ -191,8 +200,9 @@ struct Answer {
     std::string contentType = "text/html";
     std::string headers; // extra header lines, each ending in CR LF
     std::string body;
-    Fault::Kind delivery = Fault::Kind::None; // None, ShortBody, Stall or Slow: how it is sent
+    Fault::Kind delivery = Fault::Kind::None; // None or the fault that spoils how it is sent
     int slowMilliseconds = 0;                 // Slow: how long the sending takes
+    bool reasonPhrase = true;                 // false: the status line ends after the code
 };
 
 class GalleryModel {

@@ -288,10 +288,14 @@ void GallerySite::Serve(int fd) {
     if (const int latency = latencyMs_; latency > 0)
         Ready(wakeFds_[0], POLLIN, latency); // ends early only when the server stops
 
-    std::string response = "HTTP/1.0 " + std::to_string(answer.status) + " " +
-                           Reason(answer.status) + "\r\nContent-Type: " + answer.contentType +
-                           "\r\nContent-Length: " + std::to_string(answer.body.size()) +
-                           "\r\nConnection: close\r\n" + answer.headers + "\r\n";
+    const std::string length =
+        answer.delivery == Fault::Kind::ResetWithoutLength
+            ? std::string()
+            : "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+    std::string response = "HTTP/1.0 " + std::to_string(answer.status) +
+                           (answer.reasonPhrase ? " " + std::string(Reason(answer.status)) : "") +
+                           "\r\nContent-Type: " + answer.contentType + "\r\n" + length +
+                           "Connection: close\r\n" + answer.headers + "\r\n";
     // A reply cut off before its header is complete.
     const size_t headerEnd = response.size();
     switch (answer.delivery) {
@@ -310,6 +314,8 @@ void GallerySite::Serve(int fd) {
     if (method != "HEAD" && response.size() == headerEnd) {
         switch (answer.delivery) {
         case Fault::Kind::ShortBody:
+        case Fault::Kind::ResetInBody:
+        case Fault::Kind::ResetWithoutLength:
             response.append(answer.body, 0, answer.body.size() / 2);
             break;
         case Fault::Kind::Stall:
@@ -323,6 +329,14 @@ void GallerySite::Serve(int fd) {
         SendSlowly(fd, response, answer.slowMilliseconds);
     else if (SendAll(fd, response.data(), response.size()) && answer.delivery == Fault::Kind::Stall)
         WaitUntilClosed(fd, -1); // silence until the client gives up or the server stops
+    if (answer.delivery == Fault::Kind::ResetInBody ||
+        answer.delivery == Fault::Kind::ResetWithoutLength ||
+        answer.delivery == Fault::Kind::ResetAfterBody) {
+        const linger reset{1, 0}; // a close that sends RST instead of FIN
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(fd);
+        return;
+    }
     // Half-close and let the client read to the end before the socket goes: closing with
     // unread input would reset the connection and could cost the client the answer's tail.
     ::shutdown(fd, SHUT_WR);

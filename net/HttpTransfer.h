@@ -13,26 +13,27 @@ class AsyncSocket;
 class HostLookup;
 } // namespace platform
 
-// One picture fetched over a connection of its own without ever blocking: the request goes out
-// as the HTTP client sends it (the same lines, the proxy form, the redirects) and the body goes
-// to a file as it arrives, all from socket events on the window's thread. So several pictures
-// can be on the way at once while the job itself goes on with its listing pages.
-class TPictureTransfer {
+// One file fetched over a connection of its own without ever blocking: the request goes out as
+// the HTTP client sends it (the same lines, the proxy form) and the answer is read by the same
+// rules (the redirects, the limits, when a body is whole), with the body going to a file as it
+// arrives, all from socket events on the window's thread. So several pictures can be on the way
+// at once while the job itself goes on with its listing pages.
+class THttpTransfer {
 public:
     struct Route {
         std::string proxy; // empty: straight to the picture's host
         int proxyPort = 0;
         THeaderInfo header;
     };
-    // Told once how the transfer ended: whole means a status below 400 and at least the bytes
-    // the server announced, as a picture stored by the HTTP client is judged. The body file is
-    // closed by then.
+    // Told once how the transfer ended: whole means a body the HTTP client would have stored
+    // without raising and its caller would have kept (a status below 400, at least the bytes the
+    // server announced, no reset before them). The body file is closed by then.
     using Ended = std::function<void(bool whole)>;
 
-    TPictureTransfer(std::string url, std::string bodyFile, Route route, Ended ended);
-    ~TPictureTransfer();
-    TPictureTransfer(const TPictureTransfer&) = delete;
-    TPictureTransfer& operator=(const TPictureTransfer&) = delete;
+    THttpTransfer(std::string url, std::string bodyFile, Route route, Ended ended);
+    ~THttpTransfer();
+    THttpTransfer(const THttpTransfer&) = delete;
+    THttpTransfer& operator=(const THttpTransfer&) = delete;
 
     // Sends the request on its way; raises for a URL or a body file that cannot be used, before
     // anything was sent.
@@ -68,6 +69,7 @@ private:
     std::string headerLine_;
     size_t headerBytes_ = 0;
     bool statusSeen_ = false, headerDone_ = false, running_ = false;
+    uint16_t closeError_ = 0; // the error the server's side ended the connection with, if any
     int replyCode_ = 0;
     int redirects_ = 0;
     std::string receivedCookie_;

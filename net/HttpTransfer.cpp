@@ -1,4 +1,4 @@
-#include "engine/PictureTransfer.h"
+#include "net/HttpTransfer.h"
 
 #include "net/HttpResponse.h"
 #include "platform/AsyncSocket.h"
@@ -12,10 +12,6 @@
 
 namespace {
 
-// The same bounds as the HTTP client's: a redirect chain and a header that never end would
-// otherwise hold a connection for ever or fill memory.
-constexpr int MaxRedirects = 20;
-constexpr size_t MaxHeaderBytes = 1024 * 1024;
 // Receives per read event before the loop gets its turn again, so one fast stream does not
 // starve the others.
 constexpr int ReadsPerEvent = 8;
@@ -23,16 +19,16 @@ constexpr size_t ChunkSize = 16384;
 
 } // namespace
 
-TPictureTransfer::TPictureTransfer(std::string url, std::string bodyFile, Route route, Ended ended)
+THttpTransfer::THttpTransfer(std::string url, std::string bodyFile, Route route, Ended ended)
     : url_(std::move(url)), bodyFile_(std::move(bodyFile)), route_(std::move(route)),
       ended_(std::move(ended)), socket_(std::make_unique<platform::AsyncSocket>()) {
     socket_->SetHandler(
         [this](platform::SocketEvent event, uint16_t error) { OnSocketEvent(event, error); });
 }
 
-TPictureTransfer::~TPictureTransfer() = default;
+THttpTransfer::~THttpTransfer() = default;
 
-void TPictureTransfer::Start() {
+void THttpTransfer::Start() {
     http::ParseUrl(url_, host_, port_, requestPath_);
     http::TRequestParts parts;
     parts.Kind = CmdType::Get;
@@ -53,6 +49,7 @@ void TPictureTransfer::Start() {
     receivedCookie_.clear();
     bytesExpected_ = 0;
     bodyBytes_ = 0;
+    closeError_ = 0;
     body_.reset();
     body_ = std::make_unique<TFileStream>(bodyFile_, TFileStream::Mode::Create);
     running_ = true;
@@ -72,7 +69,7 @@ void TPictureTransfer::Start() {
         });
 }
 
-void TPictureTransfer::Connect(uint32_t address) {
+void THttpTransfer::Connect(uint32_t address) {
     const int port = route_.proxy.empty() ? port_ : route_.proxyPort;
     if (port < 0 || port > 65535 || socket_->Create(false) != 0) {
         Finish(false);
@@ -85,7 +82,7 @@ void TPictureTransfer::Connect(uint32_t address) {
         Finish(false);
 }
 
-void TPictureTransfer::OnSocketEvent(unsigned event, uint16_t error) {
+void THttpTransfer::OnSocketEvent(unsigned event, uint16_t error) {
     if (!running_)
         return;
     SilentTicks = 0;
@@ -103,6 +100,9 @@ void TPictureTransfer::OnSocketEvent(unsigned event, uint16_t error) {
             }
             break;
         case platform::EventClose:
+            // The close names the first way the stream ended; bytes that came before it are
+            // still waiting to be read.
+            closeError_ = error;
             while (running_ && ReceiveSome()) {
             }
             if (running_)
@@ -117,7 +117,7 @@ void TPictureTransfer::OnSocketEvent(unsigned event, uint16_t error) {
     }
 }
 
-void TPictureTransfer::SendSome() {
+void THttpTransfer::SendSome() {
     while (sent_ < request_.size()) {
         uint16_t error = 0;
         const long count = socket_->Send(request_.data() + sent_, request_.size() - sent_, error);
@@ -131,7 +131,7 @@ void TPictureTransfer::SendSome() {
 }
 
 // True when a whole chunk came, so that more may be waiting.
-bool TPictureTransfer::ReceiveSome() {
+bool THttpTransfer::ReceiveSome() {
     char chunk[ChunkSize];
     uint16_t error = 0;
     const long count = socket_->Receive(chunk, sizeof chunk, error);
@@ -147,7 +147,7 @@ bool TPictureTransfer::ReceiveSome() {
     return size == sizeof chunk;
 }
 
-void TPictureTransfer::TakeHeaderBytes(const char* data, size_t size) {
+void THttpTransfer::TakeHeaderBytes(const char* data, size_t size) {
     for (size_t at = 0; at < size; ++at) {
         if (headerDone_) {
             body_->Write(data + at, size - at);
@@ -155,7 +155,7 @@ void TPictureTransfer::TakeHeaderBytes(const char* data, size_t size) {
             return;
         }
         headerLine_.push_back(data[at]);
-        if (++headerBytes_ > MaxHeaderBytes) {
+        if (++headerBytes_ > http::MaxHeaderBytes) {
             Finish(false);
             return;
         }
@@ -166,7 +166,7 @@ void TPictureTransfer::TakeHeaderBytes(const char* data, size_t size) {
     }
 }
 
-void TPictureTransfer::TakeHeaderLine(const std::string& line) {
+void THttpTransfer::TakeHeaderLine(const std::string& line) {
     if (!statusSeen_) {
         statusSeen_ = true;
         replyCode_ = http::StatusReplyCode(line);
@@ -176,39 +176,36 @@ void TPictureTransfer::TakeHeaderLine(const std::string& line) {
     headerDone_ = http::IsHeaderEnd(line);
 }
 
-void TPictureTransfer::ServerClosed() {
-    // A reply cut off inside its header can never be completed.
-    if (!headerDone_) {
+void THttpTransfer::ServerClosed() {
+    // A reply cut off inside its header can never be completed, and one cut by a reset is a
+    // fragment whatever its status says.
+    if (!headerDone_ ||
+        (closeError_ != 0 && !http::ResetLeavesBodyWhole(bytesExpected_, bodyBytes_))) {
         Finish(false);
         return;
     }
     socket_->Close();
     body_->Close();
-    // The HTTP client takes the same turns: 3xx answers send it on, a bare name from the root
-    // of the same server, with the cookie the answer set.
-    if (replyCode_ >= 299 && replyCode_ <= 399) {
-        if (replyCode_ <= 398) {
-            if (!receivedCookie_.empty())
-                route_.header.Cookie = receivedCookie_;
-            if (url_.find('/') == std::string::npos)
-                url_ = "http://" + host_ + (port_ == 80 ? "" : ":" + std::to_string(port_)) + "/" +
-                       url_;
+    if (http::RepeatsRequest(replyCode_)) {
+        if (http::IsRedirect(replyCode_)) {
+            http::CarryCookie(receivedCookie_, route_.header);
+            url_ = http::MendedLocation(url_, host_, port_);
         }
-        if (++redirects_ > MaxRedirects) {
+        if (++redirects_ > http::MaxRedirects) {
             Finish(false);
             return;
         }
         Start();
         return;
     }
-    Finish(replyCode_ < 400 && (bytesExpected_ == 0 || bodyBytes_ >= bytesExpected_));
+    Finish(http::ReplyComplete(replyCode_, bytesExpected_, bodyBytes_));
 }
 
-void TPictureTransfer::Abort() {
+void THttpTransfer::Abort() {
     Finish(false);
 }
 
-void TPictureTransfer::Finish(bool whole) {
+void THttpTransfer::Finish(bool whole) {
     if (!running_)
         return;
     running_ = false;
