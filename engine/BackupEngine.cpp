@@ -7,6 +7,7 @@
 #include "net/HttpResponse.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "platform/PartFile.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -21,8 +22,10 @@ public:
             engine_.ScratchDir();
     }
     ~ScratchScope() {
-        if (owner_)
+        if (owner_) {
             engine_.scratch_.reset();
+            engine_.scratchLock_.reset();
+        }
     }
     ScratchScope(const ScratchScope&) = delete;
     ScratchScope& operator=(const ScratchScope&) = delete;
@@ -65,6 +68,7 @@ std::string TBackupEngine::ScratchDir() {
         auto made = std::make_unique<QTemporaryDir>(pattern);
         if (!made->isValid())
             throw EFCreateError("Cannot create file " + pattern.toStdString());
+        scratchLock_ = std::make_unique<platform::TDirLock>(made->path().toStdString());
         scratch_ = std::move(made);
     }
     return scratch_->path().toStdString() + "/";
@@ -119,16 +123,26 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
         ~SchedulerScope() { scheduler.reset(); }
     } schedulerScope{scheduler_};
 
+    // The page folders of jobs that were killed go first; a running job's is locked.
+    platform::SweepStaleDirs(QDir::tempPath().toStdString(), "vantrel-pages-");
+    sweptDirs_.clear();
     ScratchScope scratch(*this);
     const std::string url = GalleryUrl(SiteWord, query, id);
     const std::string pageDir = ScratchDir();
     const std::string pageName = ScratchName();
-    if (!FetchPage(url, pageDir + pageName + ".html"))
-        return false;
-    Host.Log(url);
-    {
+    try {
+        if (!FetchPage(url, pageDir + pageName + ".html"))
+            return false;
+        Host.Log(url);
         OpenPageScope open(*this, url);
         CrawlFolder(pageDir, pageName);
+    } catch (...) {
+        // An error ends the job, but the pictures already on their way were fetched in good
+        // faith: they finish (or stall) first and what arrives whole is kept. A cancel ends
+        // them at once instead.
+        if (scheduler_)
+            scheduler_->Finish();
+        throw;
     }
     // The job ends with its last download.
     if (scheduler_)
@@ -138,15 +152,22 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
 }
 
 bool TBackupEngine::WatchdogTick() {
-    if (scheduler_)
-        scheduler_->Tick(StallLimit);
+    bool pageHeard = false;
+    if (scheduler_) {
+        pageHeard = pageFetchActive_ && NMHTTP1.BytesHeard() != pageBytesHeard_;
+        pageBytesHeard_ = NMHTTP1.BytesHeard();
+        scheduler_->Tick(StallLimit, pageHeard);
+    }
     if (pausing_)
         return false;
     if (TransferWatched())
         ++StallCounter;
     // Only a transfer in progress is cancelled: a count left over from a long FTP transfer must
-    // not abort the next job's first page the moment it starts.
-    return TransferWatched() && !ftpTransferActive_ && StallCounter > StallLimit;
+    // not abort the next job's first page the moment it starts. Side by side, a page that has
+    // heard nothing yet may be waiting its turn behind the pictures, as they may.
+    const bool waitingItsTurn =
+        scheduler_ && NMHTTP1.BytesHeard() == 0 && !scheduler_->JobSilent(StallLimit);
+    return TransferWatched() && !ftpTransferActive_ && StallCounter > StallLimit && !waitingItsTurn;
 }
 
 bool TBackupEngine::PageOpen(const std::string& url) const {
@@ -156,23 +177,23 @@ bool TBackupEngine::PageOpen(const std::string& url) const {
     return false;
 }
 
+// A name shaped like a partial file is refused too: a sweep would delete it as a leftover.
 bool TBackupEngine::SafeName(const std::string& name) {
-    if (platform::IsSafeFileName(name))
+    if (platform::IsSafeFileName(name) && !platform::IsPartFileName(name))
         return true;
     Host.Log("** Skipping file " + name);
     return false;
 }
 
 bool TBackupEngine::SafePlace(const std::string& relativeDir, const std::string& name) {
-    if (platform::IsSafeRelativePath(relativeDir) && platform::IsSafeFileName(name))
+    if (platform::IsSafeRelativePath(relativeDir) && platform::IsSafeFileName(name) &&
+        !platform::IsPartFileName(name))
         return true;
     const bool joined = !relativeDir.empty() && relativeDir.back() == '\\';
     Host.Log("** Skipping file " + relativeDir + (joined ? "" : "\\") + name);
     return false;
 }
 
-bool TBackupEngine::HttpReplyComplete(const std::string& bodyFile) const {
-    const int64_t size = platform::FileSize(bodyFile);
-    return http::ReplyComplete(NMHTTP1.ReplyCode(), NMHTTP1.BytesExpected(),
-                               size > 0 ? static_cast<uint64_t>(size) : 0);
+bool TBackupEngine::HttpReplyComplete(uint64_t bodyBytes) const {
+    return http::ReplyComplete(NMHTTP1.ReplyCode(), NMHTTP1.BytesExpected(), bodyBytes);
 }

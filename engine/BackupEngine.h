@@ -8,10 +8,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 class QTemporaryDir;
+class TFileStream;
+namespace platform {
+class TPartFile;
+class TDirLock;
+} // namespace platform
 
 // How one call of DownloadFile ended, for an observer that counts (the command-line summary).
 enum class TDownloadOutcome {
@@ -127,7 +133,20 @@ protected:
     bool SafePlace(const std::string& relativeDir, const std::string& name);
     // True when a file fetched over HTTP arrived whole: a success status, and no fewer bytes
     // than the server announced.
-    bool HttpReplyComplete(const std::string& bodyFile) const;
+    bool HttpReplyComplete(uint64_t bodyBytes) const;
+
+    // The one way a picture (or scan) goes, with one connection as with several. Before its
+    // transfer: movies after a failure, the name guard and a file already there, each with its
+    // log lines; false when the picture goes no further (OnDownloadDone told). Sweeps the
+    // folder's leftovers before the job's first file there.
+    bool PictureWanted(const std::string& LocalDir, const std::string& Name);
+    // After its transfer: a whole file is committed under its name (or, when a file of that
+    // name came first, dropped as present); anything else is a failure with its log lines,
+    // movies turned off after an HTTP one. part is null when no partial file could be made.
+    // True when the picture is there afterwards.
+    bool EndPicture(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
+                    bool whole, bool overFtp);
+    void TellDownloadDone(const std::string& Name, TDownloadOutcome outcome, int64_t bytes = 0);
 
     TJobHost& Host;
 
@@ -148,8 +167,8 @@ private:
                   const std::string& url);
 
     // Stores one file over the open FTP session; true when it arrived whole.
-    bool FetchOverFtp(const std::string& Name, const std::string& tempFile);
-    bool FetchOverHttp(const std::string& URL, const std::string& tempFile);
+    bool FetchOverFtp(const std::string& Name, TFileStream& part);
+    bool FetchOverHttp(const std::string& URL, TFileStream& part);
     // The body bytes of a client's transfer in progress; nothing until its body begins, as the
     // clients' counters still hold the previous transfer's numbers before that. Each transfer
     // registers a reader of its own client with Transfers, so that several can run at once.
@@ -157,9 +176,15 @@ private:
     TTransferBytes FtpBytes() const;
 
     bool pageFetchActive_ = false;
+    // The page fetch's bytes at the watchdog's last tick.
+    uint64_t pageBytesHeard_ = 0;
     // The pause after a file: no transfer runs, so the watchdog has nothing to count.
     bool pausing_ = false;
     std::unique_ptr<QTemporaryDir> scratch_;
+    // Held on the page folder while it lives, so that another job's sweep leaves it alone.
+    std::unique_ptr<platform::TDirLock> scratchLock_;
+    // The folders whose leftovers this job has swept already (comparable paths).
+    std::set<std::string> sweptDirs_;
     unsigned scratchPages_ = 0;
     // An FTP transfer is not the HTTP watchdog's to cancel: it has a time limit of its own.
     bool ftpTransferActive_ = false;

@@ -3,6 +3,7 @@
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "platform/FileSystem.h"
+#include "platform/PartFile.h"
 
 #include <exception>
 
@@ -27,16 +28,20 @@ private:
 
 } // namespace
 
-bool TBackupEngine::FetchOverHttp(const std::string& URL, const std::string& tempFile) {
-    NMHTTP1.Body = tempFile;
+bool TBackupEngine::FetchOverHttp(const std::string& URL, TFileStream& part) {
+    NMHTTP1.BodyStream = &part;
     NMHTTP1.ReportLevel = 8;
+    struct Detach {
+        TNMHTTP& http;
+        ~Detach() { http.BodyStream = nullptr; }
+    } detach{NMHTTP1};
     TTransferProgress::Scope shown(Transfers, [this] { return HttpBytes(NMHTTP1); });
     NMHTTP1.Get(URL);
     // An error page or a body cut short is a failed download, not a picture.
-    return HttpReplyComplete(tempFile);
+    return HttpReplyComplete(part.Size());
 }
 
-bool TBackupEngine::FetchOverFtp(const std::string& Name, const std::string& tempFile) {
+bool TBackupEngine::FetchOverFtp(const std::string& Name, TFileStream& part) {
     struct Watch {
         bool& active;
         explicit Watch(bool& flag) : active(flag) { active = true; }
@@ -44,34 +49,73 @@ bool TBackupEngine::FetchOverFtp(const std::string& Name, const std::string& tem
     } watch(ftpTransferActive_);
     TTransferProgress::Scope shown(Transfers, [this] { return FtpBytes(); });
     // Download raises when the server reports an error or sends less than it announced.
-    NMFTP1.Download(Name, tempFile);
+    NMFTP1.Download(Name, part.FileName(), &part);
     return true;
+}
+
+void TBackupEngine::TellDownloadDone(const std::string& Name, TDownloadOutcome outcome,
+                                     int64_t bytes) {
+    if (OnDownloadDone)
+        OnDownloadDone(Name, outcome, bytes > 0 ? static_cast<uint64_t>(bytes) : 0);
+}
+
+bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string& Name) {
+    if (MultimediaName(Name) && MultimediaDisabled) {
+        Host.Log("** Multimedia files have been temporarily disabled.");
+        Host.Log("** Skipping file " + Name);
+        TellDownloadDone(Name, TDownloadOutcome::Skipped);
+        return false;
+    }
+    if (!SafeName(Name)) {
+        TellDownloadDone(Name, TDownloadOutcome::Skipped);
+        return false;
+    }
+    // A file already there is never fetched again: a second run over a gallery costs nothing.
+    const std::string target = LocalDir + Name;
+    if (platform::FileExists(target)) {
+        TellDownloadDone(Name, TDownloadOutcome::Present, platform::FileSize(target));
+        return false;
+    }
+    // What a killed run left in this folder goes before the job stores its first file there.
+    if (sweptDirs_.insert(platform::ComparablePath(LocalDir)).second)
+        platform::SweepPartFiles(LocalDir);
+    return true;
+}
+
+bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& LocalDir,
+                               const std::string& Name, bool whole, bool overFtp) {
+    const std::string target = LocalDir + Name;
+    const platform::TCommit commit =
+        whole && part != nullptr ? part->Commit(target) : platform::TCommit::Failed;
+    if (commit == platform::TCommit::Committed) {
+        TellDownloadDone(Name, TDownloadOutcome::Fetched, platform::FileSize(target));
+        return true;
+    }
+    // Another spelling of the same name (or, on a destination that ignores case, another
+    // name) came first: its file stays, and this copy was the same picture fetched twice.
+    if (commit == platform::TCommit::TargetExists) {
+        TellDownloadDone(Name, TDownloadOutcome::Present, platform::FileSize(target));
+        return true;
+    }
+    if (part != nullptr)
+        part->Discard();
+    if (overFtp) {
+        Host.Log("error ftping file");
+    } else {
+        Host.Log("** Multimedia files have been temporarily disabled.");
+        Host.Log("** Deleting file " + Name);
+        MultimediaDisabled = true;
+    }
+    TellDownloadDone(Name, TDownloadOutcome::Failed);
+    return false;
 }
 
 void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string& URL,
                                  const std::string& Name) {
     StallCounter = 0;
-    const auto done = [&](TDownloadOutcome outcome, int64_t bytes = 0) {
-        if (OnDownloadDone)
-            OnDownloadDone(Name, outcome, bytes > 0 ? static_cast<uint64_t>(bytes) : 0);
-    };
-    if (MultimediaName(Name) && MultimediaDisabled) {
-        Host.Log("** Multimedia files have been temporarily disabled.");
-        Host.Log("** Skipping file " + Name);
-        done(TDownloadOutcome::Skipped);
-        return;
-    }
-    if (!SafeName(Name)) {
-        done(TDownloadOutcome::Skipped);
-        return;
-    }
     DownloadScope active(DownloadActive, NMHTTP1);
-    const std::string target = LocalDir + Name;
-    // A file already there is never fetched again: a second run over a gallery costs nothing.
-    if (platform::FileExists(target)) {
-        done(TDownloadOutcome::Present, platform::FileSize(target));
+    if (!PictureWanted(LocalDir, Name))
         return;
-    }
     Host.Status("Downloading " + Name + ". . .");
     (void)platform::ForceDirectories(LocalDir);
 
@@ -79,36 +123,23 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     // whole, so a failed, cancelled or killed transfer never leaves a partial file that the
     // test above would keep for ever.
     const bool overFtp = NMFTP1.Connected();
-    bool stored = false;
+    bool whole = false;
+    std::unique_ptr<platform::TPartFile> part;
     try {
-        TransientFile part(platform::CreateTempFileIn(LocalDir));
-        stored =
-            (overFtp ? FetchOverFtp(Name, part.FileName()) : FetchOverHttp(URL, part.FileName())) &&
-            platform::RenameFile(part.FileName(), target);
-        if (stored)
-            part.Release();
+        part = std::make_unique<platform::TPartFile>(LocalDir);
+        whole = overFtp ? FetchOverFtp(Name, part->Stream()) : FetchOverHttp(URL, part->Stream());
     } catch (const std::exception& error) {
         // A cancelled job stops here, and a session that could not be opened anew ends it.
         if (overFtp && Host.Cancelled())
             throw;
         if (overFtp && dynamic_cast<const EFTPSessionLost*>(&error) != nullptr) {
             Host.Log("error ftping file");
-            done(TDownloadOutcome::Failed);
+            TellDownloadDone(Name, TDownloadOutcome::Failed);
             throw;
         }
-        stored = false;
+        whole = false;
     }
-    if (!stored && overFtp) {
-        Host.Log("error ftping file");
-    } else if (!stored) {
-        Host.Log("** Multimedia files have been temporarily disabled.");
-        Host.Log("** Deleting file " + Name);
-        MultimediaDisabled = true;
-    }
-    if (stored)
-        done(TDownloadOutcome::Fetched, platform::FileSize(target));
-    else
-        done(TDownloadOutcome::Failed);
+    (void)EndPicture(part.get(), LocalDir, Name, whole, overFtp);
 
     if (Host.PauseEnabled()) {
         const int seconds = Host.PauseSeconds();

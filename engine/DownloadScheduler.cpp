@@ -1,10 +1,11 @@
 #include "engine/DownloadScheduler.h"
 
 #include "engine/BackupEngine.h"
-#include "net/HttpTransfer.h"
 #include "engine/StrUtils.h"
+#include "net/HttpTransfer.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
+#include "platform/PartFile.h"
 
 #include <exception>
 
@@ -55,9 +56,11 @@ void TDownloadScheduler::Pump() {
     if (pumping_)
         return;
     pumping_ = true;
-    while (!waiting_.empty() && !Cancelled()) {
-        const bool movie = MultimediaName(waiting_.front().name);
-        if (flights_.size() >= connections_ || (movie && !flights_.empty()))
+    while (!waiting_.empty() && !Cancelled() && !pageDue_) {
+        const Picture& next = waiting_.front();
+        const size_t room = connections_ - (pageHolds_ ? 1 : 0);
+        if (flights_.size() >= room || (MultimediaName(next.name) && !flights_.empty()) ||
+            OnTheWay(platform::ComparablePath(next.localDir + next.name)))
             break;
         const Picture picture = std::move(waiting_.front());
         waiting_.pop_front();
@@ -72,43 +75,28 @@ void TDownloadScheduler::Pump() {
 }
 
 void TDownloadScheduler::Start(const Picture& picture) {
-    const std::string& name = picture.name;
     engine_.Host.Log(picture.logLine);
-    const auto done = [&](TDownloadOutcome outcome, int64_t bytes = 0) {
-        if (engine_.OnDownloadDone)
-            engine_.OnDownloadDone(name, outcome, bytes > 0 ? static_cast<uint64_t>(bytes) : 0);
-    };
-    if (MultimediaName(name) && engine_.MultimediaDisabled) {
-        engine_.Host.Log("** Multimedia files have been temporarily disabled.");
-        engine_.Host.Log("** Skipping file " + name);
-        done(TDownloadOutcome::Skipped);
+    if (!engine_.PictureWanted(picture.localDir, picture.name))
         return;
-    }
-    if (!engine_.SafeName(name)) {
-        done(TDownloadOutcome::Skipped);
-        return;
-    }
-    const std::string target = picture.localDir + name;
-    if (platform::FileExists(target)) {
-        done(TDownloadOutcome::Present, platform::FileSize(target));
-        return;
-    }
-    // With one connection the second request for a name would find the file the first stored.
-    if (OnTheWay(target)) {
-        done(TDownloadOutcome::Present);
-        return;
-    }
     // On the list before its status, so that whoever counts on the status counts it too.
-    const auto flight = flights_.insert(flights_.end(), Flight{name, target, {}, nullptr, nullptr});
-    engine_.Host.Status("Downloading " + name + ". . .");
+    const auto flight = flights_.insert(
+        flights_.end(), Flight{picture.name, picture.localDir,
+                               platform::ComparablePath(picture.localDir + picture.name), nullptr,
+                               nullptr, 0, nullptr});
+    engine_.Host.Status("Downloading " + picture.name + ". . .");
     (void)platform::ForceDirectories(picture.localDir);
     try {
-        flight->partFile = platform::CreateTempFileIn(picture.localDir);
+        flight->part = std::make_unique<platform::TPartFile>(picture.localDir);
         THttpTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,
-                                      engine_.NMHTTP1.HeaderInfo};
-        flight->transfer = std::make_unique<THttpTransfer>(
-            picture.url, flight->partFile, std::move(route),
-            [this, flight](bool whole) { Ended(flight, whole); });
+                                   engine_.NMHTTP1.HeaderInfo};
+        flight->transfer =
+            std::make_unique<THttpTransfer>(picture.url, flight->part->Stream(), std::move(route),
+                                            [this, flight](bool whole) { Ended(flight, whole); });
+        // A redirect's cookie stays with the job, as the one client keeps it for every later
+        // request.
+        flight->transfer->OnRedirectCookie = [this](const std::string& cookie) {
+            engine_.NMHTTP1.HeaderInfo.Cookie = cookie;
+        };
         flight->shown = std::make_unique<TTransferProgress::Scope>(
             engine_.Transfers, [transfer = flight->transfer.get()] {
                 return TTransferBytes{transfer->BytesReceived(), transfer->BytesExpected()};
@@ -126,23 +114,12 @@ void TDownloadScheduler::Start(const Picture& picture) {
 }
 
 void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
-    const Flight ending{flight->name, flight->target, flight->partFile, nullptr, nullptr};
     if (flight->transfer)
         ended_.push_back(std::move(flight->transfer));
+    const std::unique_ptr<platform::TPartFile> part = std::move(flight->part);
+    const std::string name = flight->name, localDir = flight->localDir;
     flights_.erase(flight);
-
-    const bool stored = whole && platform::RenameFile(ending.partFile, ending.target);
-    if (!stored) {
-        if (!ending.partFile.empty())
-            (void)platform::DeleteFile(ending.partFile);
-        engine_.Host.Log("** Multimedia files have been temporarily disabled.");
-        engine_.Host.Log("** Deleting file " + ending.name);
-        engine_.MultimediaDisabled = true;
-    }
-    if (engine_.OnDownloadDone)
-        engine_.OnDownloadDone(
-            ending.name, stored ? TDownloadOutcome::Fetched : TDownloadOutcome::Failed,
-            stored ? static_cast<uint64_t>(platform::FileSize(ending.target)) : 0);
+    (void)engine_.EndPicture(part.get(), localDir, name, whole, false);
     Pump();
 }
 
@@ -150,6 +127,24 @@ void TDownloadScheduler::Drain() {
     platform::WaitUntil([&] { return (waiting_.empty() && flights_.empty()) || Cancelled(); });
     AbortAll();
     ended_.clear();
+}
+
+void TDownloadScheduler::Finish() {
+    waiting_.clear();
+    pageDue_ = pageHolds_ = false;
+    Drain();
+}
+
+void TDownloadScheduler::TakePageSlot() {
+    pageDue_ = true;
+    platform::WaitUntil([&] { return flights_.size() < connections_ || Cancelled(); });
+    pageHolds_ = true;
+    pageDue_ = false;
+}
+
+void TDownloadScheduler::FreePageSlot() {
+    pageDue_ = pageHolds_ = false;
+    Pump();
 }
 
 void TDownloadScheduler::AbortAll() {
@@ -165,15 +160,26 @@ void TDownloadScheduler::AbortAll() {
     }
 }
 
-void TDownloadScheduler::Tick(int32_t limit) {
+void TDownloadScheduler::Tick(int32_t limit, bool pageHeard) {
     if (Cancelled()) {
         AbortAll();
         return;
     }
+    bool heard = pageHeard;
+    for (Flight& flight : flights_) {
+        if (flight.transfer && flight.transfer->BytesHeard() != flight.heardAtTick) {
+            flight.heardAtTick = flight.transfer->BytesHeard();
+            heard = true;
+        }
+    }
+    quietTicks_ = heard ? 0 : quietTicks_ + 1;
     std::vector<THttpTransfer*> silent;
-    for (Flight& flight : flights_)
-        if (flight.transfer && ++flight.transfer->SilentTicks > limit)
+    for (Flight& flight : flights_) {
+        if (!flight.transfer || ++flight.transfer->SilentTicks <= limit)
+            continue;
+        if (flight.transfer->BytesHeard() > 0 || JobSilent(limit))
             silent.push_back(flight.transfer.get());
+    }
     for (THttpTransfer* transfer : silent)
         transfer->Abort();
 }

@@ -12,6 +12,9 @@
 
 class TBackupEngine;
 class THttpTransfer;
+namespace platform {
+class TPartFile;
+}
 
 // A name the download refuses once an HTTP download has failed (a movie, by its extension).
 bool MultimediaName(const std::string& name);
@@ -22,9 +25,13 @@ bool MultimediaName(const std::string& name);
 // is paid once per connection rather than once per file. Nothing here blocks but the waits for
 // room in the queue and for the job's last download, which dispatch events as every wait does.
 //
-// What one connection guarantees still holds: a file is whole or absent, a name already present
-// or on its way is not fetched again, a failure logs its lines when it happens, and a movie
-// starts only once every earlier download has ended, so it sees the same failures.
+// What one connection guarantees still holds, since a picture's checks and its ending are the
+// engine's own (PictureWanted, EndPicture): a file is whole or absent, a name already present is
+// not fetched again, a failure logs its lines when it happens. A picture whose file is on its
+// way already (under any spelling of its path) waits, and every picture behind it, until that
+// download has ended, and so does a movie until every earlier download has ended: each then
+// sees what one connection would have seen. The listing pages count toward the connections:
+// at most N requests are open at once.
 class TDownloadScheduler {
 public:
     TDownloadScheduler(TBackupEngine& engine, int connections);
@@ -40,12 +47,24 @@ public:
     bool Enqueue(std::string logLine, std::string localDir, std::string url, std::string name);
     // Waits until every download has ended; a cancelled job ends them instead.
     void Drain();
+    // The job ends with an error: no waiting picture starts, the ones on the way finish (under
+    // the watchdog) and keep what arrives whole; a cancel ends them at once.
+    void Finish();
+    // A listing page is due: no picture starts until the page has a connection of its own,
+    // which it keeps (for all its attempts) until FreePageSlot.
+    void TakePageSlot();
+    void FreePageSlot();
     // Forgets the pictures not started and ends every download on the way as failed, deleting
     // what it had written.
     void AbortAll();
     // One tick of the watchdog for each transfer: the one silent for more than limit ticks is
-    // ended. A cancelled job ends them all.
-    void Tick(int32_t limit);
+    // ended. A transfer that has heard nothing yet may only be waiting its turn at a server
+    // that serves one connection at a time, so its silence counts only once the whole job has
+    // heard nothing (pageHeard: the page fetch received something since the last tick) for
+    // more than limit ticks. A cancelled job ends them all.
+    void Tick(int32_t limit, bool pageHeard);
+    // True when no transfer of the job has received anything for more than limit ticks.
+    bool JobSilent(int32_t limit) const { return quietTicks_ > limit; }
 
     size_t InFlight() const { return flights_.size(); }
     // The bytes of the downloads on the way, and the sizes their servers announced.
@@ -56,8 +75,10 @@ private:
         std::string logLine, localDir, url, name;
     };
     struct Flight {
-        std::string name, target, partFile;
+        std::string name, localDir, target; // target: comparable
+        std::unique_ptr<platform::TPartFile> part;
         std::unique_ptr<THttpTransfer> transfer;
+        uint64_t heardAtTick = 0;
         // Its bytes in the engine's running transfers, which the window's bar sums.
         std::unique_ptr<TTransferProgress::Scope> shown;
     };
@@ -70,6 +91,8 @@ private:
 
     TBackupEngine& engine_;
     size_t connections_;
+    bool pageDue_ = false, pageHolds_ = false;
+    int32_t quietTicks_ = 0;
     std::deque<Picture> waiting_;
     std::list<Flight> flights_;
     bool pumping_ = false;

@@ -1,4 +1,5 @@
 #include "engine/BackupEngine.h"
+#include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
 #include "engine/TextFile.h"
@@ -57,6 +58,19 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
     // A page file is the caller's only once the page was accepted; a fetch that fails or raises
     // leaves none behind.
     TransientFile unaccepted(pageFile);
+    // Side by side, the page takes one of the job's connections and keeps it for all its
+    // attempts, so that the job never has more requests open than it was allowed.
+    struct PageSlot {
+        TDownloadScheduler* scheduler;
+        explicit PageSlot(TDownloadScheduler* s) : scheduler(s) {
+            if (scheduler)
+                scheduler->TakePageSlot();
+        }
+        ~PageSlot() {
+            if (scheduler)
+                scheduler->FreePageSlot();
+        }
+    } slot(scheduler_.get());
     for (int attempts = 0;;) {
         NMHTTP1.Body = pageFile;
         bool arrived = true;

@@ -31,6 +31,7 @@ bool TBackupEngine::RunScanJob(const std::string& setNumber) {
         return true;
     }
     const std::string slashPath = ReplaceAll(ScanPath(setNumber), "\\", "/");
+    sweptDirs_.clear();
     if (NMFTP1.Connected())
         NMFTP1.Disconnect();
     Host.Status("Establishing conection . . .");

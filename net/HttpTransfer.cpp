@@ -19,9 +19,9 @@ constexpr size_t ChunkSize = 16384;
 
 } // namespace
 
-THttpTransfer::THttpTransfer(std::string url, std::string bodyFile, Route route, Ended ended)
-    : url_(std::move(url)), bodyFile_(std::move(bodyFile)), route_(std::move(route)),
-      ended_(std::move(ended)), socket_(std::make_unique<platform::AsyncSocket>()) {
+THttpTransfer::THttpTransfer(std::string url, TFileStream& body, Route route, Ended ended)
+    : url_(std::move(url)), body_(body), route_(std::move(route)), ended_(std::move(ended)),
+      socket_(std::make_unique<platform::AsyncSocket>()) {
     socket_->SetHandler(
         [this](platform::SocketEvent event, uint16_t error) { OnSocketEvent(event, error); });
 }
@@ -50,8 +50,7 @@ void THttpTransfer::Start() {
     bytesExpected_ = 0;
     bodyBytes_ = 0;
     closeError_ = 0;
-    body_.reset();
-    body_ = std::make_unique<TFileStream>(bodyFile_, TFileStream::Mode::Create);
+    body_.Truncate();
     running_ = true;
 
     const std::string& name = route_.proxy.empty() ? host_ : route_.proxy;
@@ -138,8 +137,9 @@ bool THttpTransfer::ReceiveSome() {
     if (count <= 0)
         return false;
     const size_t size = static_cast<size_t>(count);
+    heard_ += size;
     if (headerDone_) {
-        body_->Write(chunk, size);
+        body_.Write(chunk, size);
         bodyBytes_ += size;
     } else {
         TakeHeaderBytes(chunk, size);
@@ -150,7 +150,7 @@ bool THttpTransfer::ReceiveSome() {
 void THttpTransfer::TakeHeaderBytes(const char* data, size_t size) {
     for (size_t at = 0; at < size; ++at) {
         if (headerDone_) {
-            body_->Write(data + at, size - at);
+            body_.Write(data + at, size - at);
             bodyBytes_ += size - at;
             return;
         }
@@ -185,10 +185,11 @@ void THttpTransfer::ServerClosed() {
         return;
     }
     socket_->Close();
-    body_->Close();
     if (http::RepeatsRequest(replyCode_)) {
         if (http::IsRedirect(replyCode_)) {
             http::CarryCookie(receivedCookie_, route_.header);
+            if (!receivedCookie_.empty() && OnRedirectCookie)
+                OnRedirectCookie(receivedCookie_);
             url_ = http::MendedLocation(url_, host_, port_);
         }
         if (++redirects_ > http::MaxRedirects) {
@@ -211,12 +212,6 @@ void THttpTransfer::Finish(bool whole) {
     running_ = false;
     lookup_.reset();
     socket_->Close();
-    try {
-        if (body_)
-            body_->Close();
-    } catch (const std::exception&) {
-        whole = false;
-    }
     if (ended_)
         ended_(whole);
 }

@@ -27,13 +27,19 @@ public:
     };
     // Told once how the transfer ended: whole means a body the HTTP client would have stored
     // without raising and its caller would have kept (a status below 400, at least the bytes the
-    // server announced, no reset before them). The body file is closed by then.
+    // server announced, no reset before them).
     using Ended = std::function<void(bool whole)>;
 
-    THttpTransfer(std::string url, std::string bodyFile, Route route, Ended ended);
+    // The body goes into body, emptied at the start of each answer; it stays open, and the
+    // owner's, after the end.
+    THttpTransfer(std::string url, TFileStream& body, Route route, Ended ended);
     ~THttpTransfer();
     THttpTransfer(const THttpTransfer&) = delete;
     THttpTransfer& operator=(const THttpTransfer&) = delete;
+
+    // Told the cookie a redirect set, as it goes into this transfer's next request, so that the
+    // owner's later requests carry it too.
+    std::function<void(const std::string& cookie)> OnRedirectCookie;
 
     // Sends the request on its way; raises for a URL or a body file that cannot be used, before
     // anything was sent.
@@ -44,6 +50,8 @@ public:
     bool Running() const { return running_; }
     uint64_t BytesReceived() const { return bodyBytes_; }
     uint32_t BytesExpected() const { return bytesExpected_; }
+    // Every byte the server sent over all its answers, headers included.
+    uint64_t BytesHeard() const { return heard_; }
     // Ticks of the watchdog since the last sign of life from the server.
     int SilentTicks = 0;
 
@@ -57,18 +65,19 @@ private:
     void ServerClosed();
     void Finish(bool whole);
 
-    std::string url_, host_, requestPath_, bodyFile_;
+    std::string url_, host_, requestPath_;
+    TFileStream& body_;
     int port_ = 80;
     Route route_;
     Ended ended_;
     std::unique_ptr<platform::AsyncSocket> socket_;
     std::unique_ptr<platform::HostLookup> lookup_;
-    std::unique_ptr<TFileStream> body_;
     std::string request_;
     size_t sent_ = 0;
     std::string headerLine_;
     size_t headerBytes_ = 0;
     bool statusSeen_ = false, headerDone_ = false, running_ = false;
+    uint64_t heard_ = 0;
     uint16_t closeError_ = 0; // the error the server's side ended the connection with, if any
     int replyCode_ = 0;
     int redirects_ = 0;

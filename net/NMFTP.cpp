@@ -742,8 +742,9 @@ void TNMFTP::List() {
     });
 }
 
-void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFile) {
-    RunTransfer(cmdDownload, [this, &RemoteFile, &LocalFile] {
+void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFile,
+                      TFileStream* Into) {
+    RunTransfer(cmdDownload, [this, &RemoteFile, &LocalFile, Into] {
         OpenDataConnection(cmdDownload);
         TPowersock& data = *dataConnection_;
         if (OnPacketRecvd)
@@ -796,8 +797,12 @@ void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFil
         if (OnTransactionStart)
             OnTransactionStart(this);
         const std::string target = LocalFile.empty() ? RemoteFile : LocalFile;
-        if (!CancelRequested() && !TimedOut())
-            data.CaptureFile(target);
+        if (!CancelRequested() && !TimedOut()) {
+            if (Into != nullptr)
+                data.CaptureInto(*Into);
+            else
+                data.CaptureFile(target);
+        }
         if (OnTransactionStop)
             OnTransactionStop(this);
         CloseDataSocket();
@@ -806,8 +811,9 @@ void TNMFTP::Download(const std::string& RemoteFile, const std::string& LocalFil
         FinishTransfer();
         if (announced_ > 0) {
             // The 32-bit count wraps at 4 GB; beyond that the file's own size tells.
-            const uint64_t stored = announced_ <= UINT32_MAX
-                                        ? data.BytesReceived()
+            const uint64_t stored = announced_ <= UINT32_MAX ? data.BytesReceived()
+                                    : Into != nullptr
+                                        ? Into->Size()
                                         : TFileStream(target, TFileStream::Mode::OpenRead).Size();
             if (stored < announced_)
                 throw ESockError("Transfer incomplete: received " + std::to_string(stored) +

@@ -122,7 +122,9 @@ public:
     // "RETR " + RemoteFile into LocalFile (RemoteFile when LocalFile is empty). Raises when the
     // server reports an error, also in its closing reply, and when fewer bytes came than the
     // server announced; the local file then holds what came.
-    void Download(const std::string& RemoteFile, const std::string& LocalFile);
+    // With Into the file goes into that open file (emptied first) instead of LocalFile.
+    void Download(const std::string& RemoteFile, const std::string& LocalFile,
+                  TFileStream* Into = nullptr);
 
     // The byte count a transfer reply announces ("... (34567 bytes)."): the nearest number
     // before the word "bytes" in any case, unless that is the reply code; otherwise 0.

@@ -209,7 +209,10 @@ void TNMHTTP::ReadBody() {
     // except that it tells whether a body that ended in a reset had all come by then.
     uint64_t received = 0;
     if (InputFileMode) {
-        CaptureFile(Body);
+        if (BodyStream != nullptr)
+            CaptureInto(*BodyStream);
+        else
+            CaptureFile(Body);
         received = BytesReceived();
     } else {
         CaptureString(Body, -1);

@@ -21,6 +21,9 @@ public:
     std::string Header = "Head.txt";
     THeaderInfo HeaderInfo;
     bool InputFileMode = false;
+    // With InputFileMode, an open file that takes the body instead of the file named by Body
+    // (a partial file, written through the descriptor that holds its lock); emptied first.
+    TFileStream* BodyStream = nullptr;
     bool OutputFileMode = false;
 
     TNotifyEvent OnAboutToSend;

@@ -214,6 +214,7 @@ void TPowersock::Connect() {
     // Bytes of an earlier connection mean nothing to this one, nor how it ended.
     receiveStream_.Clear();
     closeError_ = 0;
+    bytesHeard_ = 0;
     sendStream_.Clear();
 
     for (int retry = 0;; ++retry) {

@@ -111,6 +111,9 @@ public:
     std::string Read(uint16_t Count);
     void SendFile(const std::string& FileName);
     void CaptureFile(const std::string& FileName);
+    // CaptureFile into a file already open (a partial file whose descriptor holds its lock),
+    // emptied first.
+    void CaptureInto(TFileStream& File);
     void CaptureString(std::string& Text, int Count);
     // Listens on Address (host byte order; 0 = every local address) and Port.
     void Listen(bool UseAcceptReply, uint32_t Address = 0);
@@ -145,6 +148,8 @@ public:
     // the server closed it in order or it has not ended. A body that ends in an error was cut
     // off, whatever the close itself looks like.
     uint16_t CloseError() const { return closeError_; }
+    // Every byte received on the latest connection, whatever it was read as.
+    uint64_t BytesHeard() const { return bytesHeard_; }
     uint32_t BytesSent() const;
     uint32_t BytesReceived() const;
     uint32_t BytesExpected() const;
@@ -191,6 +196,7 @@ private:
     void DrainOnClose();
     long ReceiveChunk(uint16_t& error);
     void FlushCapture();
+    void CaptureTo(TFileStream& file);
     void PostReadMore();
     void PostSendMore();
     void SendBytes(const char* data, size_t count);
@@ -228,7 +234,7 @@ private:
 
     ByteQueue receiveStream_;
     ByteQueue sendStream_;
-    std::unique_ptr<TFileStream> captureFile_;
+    TFileStream* captureFile_ = nullptr; // while a capture runs
     std::exception_ptr captureError_;
     size_t captureFill_ = 0; // received bytes in chunk_ not yet written to the capture file
     std::unique_ptr<TFileStream> sendFile_;
@@ -240,6 +246,7 @@ private:
     uint32_t bytesExpected_ = 0;
     uint16_t lastError_ = 0;
     uint16_t closeError_ = 0;
+    uint64_t bytesHeard_ = 0;
     int16_t replyCode_ = 0;
     std::string lastReply_;
     std::string statusText_;

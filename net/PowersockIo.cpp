@@ -32,6 +32,7 @@ long TPowersock::ReceiveChunk(uint16_t& error) {
     if (count <= 0)
         return count;
     const size_t received = static_cast<size_t>(count);
+    bytesHeard_ += received;
     if (captureFile_ != nullptr) {
         captureFill_ += received;
         if (captureFill_ + ChunkSize > ReceiveAreaSize)
@@ -295,13 +296,19 @@ std::string TPowersock::Transaction(const std::string& Command) {
 
 void TPowersock::CaptureFile(const std::string& FileName) {
     Report(8, "CaptureFile");
+    TFileStream file(FileName, TFileStream::Mode::Create);
+    CaptureTo(file);
+}
+
+void TPowersock::CaptureInto(TFileStream& File) {
+    Report(8, "CaptureFile");
+    File.Truncate();
+    CaptureTo(File);
+}
+
+void TPowersock::CaptureTo(TFileStream& file) {
     counting_ = true;
-    try {
-        captureFile_ = std::make_unique<TFileStream>(FileName, TFileStream::Mode::Create);
-    } catch (...) {
-        counting_ = false;
-        throw;
-    }
+    captureFile_ = &file;
     captureError_ = nullptr;
     bytesReceived_ = 0;
     if (!receiveStream_.Empty()) {
@@ -315,7 +322,7 @@ void TPowersock::CaptureFile(const std::string& FileName) {
     }
     Wait([this]() { return !connected_ || cancelRequested_ || captureError_ != nullptr; });
     FlushCapture();
-    captureFile_.reset();
+    captureFile_ = nullptr;
     counting_ = false;
     if (captureError_) {
         const std::exception_ptr error = captureError_;

@@ -76,25 +76,49 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(info.st_size);
 }
 
-std::string CreateTempFileIn(const std::string& directory) {
+int OpenTempFileIn(const std::string& directory, std::string& path) {
     static std::mt19937_64 random{std::random_device{}()};
     static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = ".vantrel-";
         for (int i = 0; i < 8; ++i)
             name += digits[random() % (sizeof digits - 1)];
-        const std::string path = directory + name + ".part";
+        path = directory + name + ".part";
         // O_EXCL: a name in use by another download (or another program) is never reused.
         const int fd =
             ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
+        if (fd >= 0)
+            return fd;
         if (errno != EEXIST)
             break;
     }
     throw EFCreateError("Cannot create file " + directory);
+}
+
+std::string CreateTempFileIn(const std::string& directory) {
+    std::string path;
+    ::close(OpenTempFileIn(directory, path));
+    return path;
+}
+
+std::string ComparablePath(std::string_view enginePath) {
+    const std::string native = NativePath(enginePath);
+    std::string kept;
+    kept.reserve(native.size());
+    size_t start = 0;
+    while (start <= native.size()) {
+        size_t end = native.find('/', start);
+        if (end == std::string::npos)
+            end = native.size();
+        const std::string_view component = std::string_view(native).substr(start, end - start);
+        if (component != ".") {
+            kept.append(component);
+            if (end < native.size())
+                kept.push_back('/');
+        }
+        start = end + 1;
+    }
+    return kept.empty() ? native : kept;
 }
 
 namespace {
@@ -210,6 +234,11 @@ size_t TFileStream::ReadAt(void* data, size_t count, uint64_t offset) {
 uint64_t TFileStream::Size() const {
     struct stat info {};
     return ::fstat(fd_, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+void TFileStream::Truncate() {
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+        throw EFileError("Stream write error");
 }
 
 void TFileStream::Close() {

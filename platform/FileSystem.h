@@ -30,6 +30,12 @@ int64_t FileSize(const std::string& path);
 // with ".vantrel-" and ends with ".part", so a leftover of a killed run is hidden and never
 // has the name of a finished download.
 std::string CreateTempFileIn(const std::string& directory);
+// The same, open for writing: returns the descriptor and sets path.
+int OpenTempFileIn(const std::string& directory, std::string& path);
+
+// The native path with its "." components dropped: two names of one file, as a server may spell
+// them ("a//b", "a/./b"), compare equal. Lexical only; links are not followed.
+std::string ComparablePath(std::string_view enginePath);
 
 // The one guard every name and path that came from a server passes before it touches the disk.
 // A file name is one component of at most MaxNameBytes bytes: not empty, not "." or "..", and
@@ -60,6 +66,8 @@ public:
 
     // Raises EFCreateError "Cannot create file <name>" or EFOpenError "Cannot open file <name>".
     TFileStream(const std::string& fileName, Mode mode);
+    // Takes over a descriptor open for writing.
+    TFileStream(const std::string& fileName, int fd) : fileName_(fileName), fd_(fd) {}
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
@@ -71,6 +79,9 @@ public:
     // Reads up to count bytes at an absolute offset, leaving the position alone.
     size_t ReadAt(void* data, size_t count, uint64_t offset);
     uint64_t Size() const;
+    // Empties the file and writes from its start again (a body that begins anew).
+    void Truncate();
+    int Descriptor() const { return fd_; }
     void Close();
     const std::string& FileName() const { return fileName_; }
 

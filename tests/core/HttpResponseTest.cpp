@@ -55,27 +55,6 @@ TEST(ResponseRules, StatusDecidesRepeatRedirectAndCompleteness) {
     }
 }
 
-TEST(ResponseRules, ARedirectCarriesItsCookieAndMendsABareLocation) {
-    THeaderInfo header;
-    header.Cookie = "old=1";
-    http::CarryCookie("", header);
-    EXPECT_EQ(header.Cookie, "old=1") << "an answer without a cookie keeps the one sent";
-    http::CarryCookie("sid=2", header);
-    EXPECT_EQ(header.Cookie, "sid=2");
-
-    EXPECT_EQ(http::MendedLocation("next.html", "h", 80), "http://h/next.html");
-    EXPECT_EQ(http::MendedLocation("next.html", "h", 8080), "http://h:8080/next.html");
-    EXPECT_EQ(http::MendedLocation("/a/next.html", "h", 8080), "/a/next.html");
-    EXPECT_EQ(http::MendedLocation("http://x/y", "h", 80), "http://x/y");
-}
-
-TEST(ResponseRules, AResetKeepsABodyOnlyWhenItsAnnouncedLengthCame) {
-    EXPECT_FALSE(http::ResetLeavesBodyWhole(0, 15000)) << "nothing announced";
-    EXPECT_FALSE(http::ResetLeavesBodyWhole(30000, 15000));
-    EXPECT_TRUE(http::ResetLeavesBodyWhole(30000, 30000));
-    EXPECT_TRUE(http::ResetLeavesBodyWhole(30000, 30001));
-}
-
 TEST(HeaderLines, AreRecognisedByTheirUpperCasedFirstField) {
     EXPECT_EQ(http::ClassifyHeaderLine("Set-Cookie: a=b\r\n"), THeaderField::SetCookie);
     EXPECT_EQ(http::ClassifyHeaderLine("SET-COOKIE: a\n"), THeaderField::SetCookie);
