@@ -140,8 +140,9 @@ void AddCommandLineOptions(QCommandLineParser& parser) {
              .arg(kMaxPauseSeconds),
          QStringLiteral("SECONDS")},
         {QStringLiteral("connections"),
-         QStringLiteral("Download up to N pictures at once (1 to %1), each over a connection of "
-                        "its own; with a pause it is one.")
+         QStringLiteral("Keep up to N requests open at once (1 to %1): pictures, each over a "
+                        "connection of its own, and the listing page being read; with a pause "
+                        "it is one.")
              .arg(kMaxConnections),
          QStringLiteral("N")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},

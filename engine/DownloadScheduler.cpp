@@ -142,9 +142,10 @@ void TDownloadScheduler::TakePageSlot() {
     pageDue_ = false;
 }
 
-void TDownloadScheduler::FreePageSlot() {
+void TDownloadScheduler::FreePageSlot(bool startWaiting) {
     pageDue_ = pageHolds_ = false;
-    Pump();
+    if (startWaiting)
+        Pump();
 }
 
 void TDownloadScheduler::AbortAll() {

@@ -53,7 +53,7 @@ public:
     // A listing page is due: no picture starts until the page has a connection of its own,
     // which it keeps (for all its attempts) until FreePageSlot.
     void TakePageSlot();
-    void FreePageSlot();
+    void FreePageSlot(bool startWaiting = true);
     // Forgets the pictures not started and ends every download on the way as failed, deleting
     // what it had written.
     void AbortAll();

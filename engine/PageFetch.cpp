@@ -5,6 +5,8 @@
 #include "engine/TextFile.h"
 #include "platform/FileSystem.h"
 
+#include <exception>
+
 namespace {
 
 constexpr int MaxAttempts = 5;
@@ -66,9 +68,10 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
             if (scheduler)
                 scheduler->TakePageSlot();
         }
+        // A page that raises ends the job: nothing new starts on its way out.
         ~PageSlot() {
             if (scheduler)
-                scheduler->FreePageSlot();
+                scheduler->FreePageSlot(std::uncaught_exceptions() == 0);
         }
     } slot(scheduler_.get());
     for (int attempts = 0;;) {

@@ -1,8 +1,10 @@
 #include "platform/FileSystem.h"
+#include "platform/PartFile.h"
 
 #include "platform/Exceptions.h"
 
 #include <QTemporaryDir>
+#include <fstream>
 #include <gtest/gtest.h>
 
 TEST(NativePath, TurnsBackslashesIntoSlashesAndFoldsRuns) {
@@ -101,4 +103,20 @@ TEST(TempFiles, AreNewHiddenAndNeverAFinishedName) {
         EXPECT_EQ(platform::FileSize(path), 0);
     }
     EXPECT_THROW(platform::CreateTempFileIn(dir + "missing\\"), EFCreateError);
+}
+
+// A commit gives a whole file its name but never takes the name of a file already there.
+TEST(TempFiles, ACommitNeverReplacesAFile) {
+    QTemporaryDir temp;
+    const std::string dir = temp.path().toStdString() + "/";
+    std::ofstream(dir + "taken.jpg") << "first";
+    for (const char* target : {"taken.jpg", "free.jpg"}) {
+        platform::TPartFile part(dir);
+        part.Stream().Write("second", 6);
+        const bool free = std::string(target) == "free.jpg";
+        EXPECT_EQ(part.Commit(dir + target),
+                  free ? platform::TCommit::Committed : platform::TCommit::TargetExists);
+        EXPECT_FALSE(platform::FileExists(part.Path()));
+        EXPECT_EQ(platform::FileSize(dir + target), free ? 6 : 5);
+    }
 }

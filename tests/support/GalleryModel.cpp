@@ -294,6 +294,13 @@ Answer GalleryModel::AnswerFor(const std::string& path, size_t previousHits) con
         if (fault.times < 0 || previousHits < size_t(fault.times))
             answer.delivery = fault.kind;
         break;
+    case Fault::Kind::StopListening:
+        answer.stopListening = true;
+        break;
+    case Fault::Kind::CookieRedirect:
+        answer = Html("<html>moved</html>\n", 302);
+        answer.headers = "Location: " + path + "?r\r\nSet-Cookie: seen=1\r\n";
+        break;
     case Fault::Kind::NoReason:
         if (fault.times == 404)
             answer = Html(NotFoundPage(), 404);

@@ -61,6 +61,10 @@ struct Fault {
         // A status line that ends right after its code (`times`); 404 sends the site's error
         // page.
         NoReason,
+        // The answer as usual, but from its request on the server takes no new connection.
+        StopListening,
+        // A 302 to the same path + "?r", setting the cookie "seen=1".
+        CookieRedirect,
     };
     Kind kind = Kind::None;
     // Reject, Stall, the Close and the Reset kinds: answers spoiled before the real one; -1
@@ -77,6 +81,7 @@ struct Fault {
     static Fault Close(Kind kind, int times = -1) { return {kind, times}; }
     static Fault Slow(int milliseconds) { return {Kind::Slow, milliseconds}; }
     static Fault NoReason(int status) { return {Kind::NoReason, status}; }
+    static Fault Of(Kind kind) { return {kind, 0}; }
 };
 
 struct Picture {
@@ -203,6 +208,7 @@ struct Answer {
     Fault::Kind delivery = Fault::Kind::None; // None or the fault that spoils how it is sent
     int slowMilliseconds = 0;                 // Slow: how long the sending takes
     bool reasonPhrase = true;                 // false: the status line ends after the code
+    bool stopListening = false;               // no new connection from this request on
 };
 
 class GalleryModel {

@@ -15,6 +15,7 @@
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fixture {
 
@@ -146,8 +147,15 @@ bool GallerySite::Ready(int fd, short events, int milliseconds) const {
 void GallerySite::AcceptLoop() {
     while (Ready(listenFd_, POLLIN, -1)) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0 && errno == EINVAL)
+            return; // the StopListening fault shut the listener down
         if (fd < 0)
             continue;
+        ++openConnections_;
+        if (oneAtATime_) {
+            Serve(fd);
+            continue;
+        }
         // Threads of answered connections are joined here, so a long run holds only the live
         // ones.
         for (auto it = connections_.begin(); it != connections_.end();) {
@@ -239,6 +247,16 @@ void GallerySite::Serve(int fd) {
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     std::string header;
+    // Counted open from its accept until its answer has been sent.
+    struct Open {
+        std::atomic<int>& count;
+        bool open = true;
+        void Done() {
+            if (std::exchange(open, false))
+                --count;
+        }
+        ~Open() { Done(); }
+    } open{openConnections_};
     if (!ReadHeader(fd, header)) {
         ::close(fd);
         return;
@@ -272,6 +290,9 @@ void GallerySite::Serve(int fd) {
     if (request.path.empty() || request.path[0] != '/' || rawBytes) {
         answer.status = 400;
         answer.body = "<html>\n<body>Bad request</body>\n</html>\n";
+    } else if (connectionLimit_ > 0 && openConnections_ > connectionLimit_) {
+        answer.status = 503;
+        answer.body = "Too many connections\r\n";
     } else if (method != "GET" && method != "HEAD") {
         answer.status = 501;
         answer.body = "<html>\n<body>Only GET</body>\n</html>\n";
@@ -284,6 +305,8 @@ void GallerySite::Serve(int fd) {
         answer = (request.site == 'B' ? siteB_ : siteA_).AnswerFor(request.path, previousHits);
     }
     request.status = answer.status;
+    if (answer.stopListening)
+        ::shutdown(listenFd_, SHUT_RD); // new connections are refused from here on
     Log(request);
     if (const int latency = latencyMs_; latency > 0)
         Ready(wakeFds_[0], POLLIN, latency); // ends early only when the server stops
@@ -329,6 +352,7 @@ void GallerySite::Serve(int fd) {
         SendSlowly(fd, response, answer.slowMilliseconds);
     else if (SendAll(fd, response.data(), response.size()) && answer.delivery == Fault::Kind::Stall)
         WaitUntilClosed(fd, -1); // silence until the client gives up or the server stops
+    open.Done();
     if (answer.delivery == Fault::Kind::ResetInBody ||
         answer.delivery == Fault::Kind::ResetWithoutLength ||
         answer.delivery == Fault::Kind::ResetAfterBody) {

@@ -79,6 +79,11 @@ public:
     // Every answer starts this long after its request, as a slow site's would; connections
     // wait side by side, each on its own thread.
     void SetLatency(int milliseconds) { latencyMs_ = milliseconds; }
+    // A connection beyond limit open at once (from its accept until its answer is sent) is
+    // answered 503 with a body that is no page; 0 is no limit.
+    void SetConnectionLimit(int limit) { connectionLimit_ = limit; }
+    // One connection is served at a time: the next is accepted once the last one is done.
+    void SetOneAtATime(bool on) { oneAtATime_ = on; }
 
 private:
     struct Connection {
@@ -104,6 +109,9 @@ private:
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> latencyMs_{0};
+    std::atomic<int> connectionLimit_{0};
+    std::atomic<int> openConnections_{0};
+    std::atomic<bool> oneAtATime_{false};
     std::function<void(const Request&)> callback_;
 
     mutable std::mutex mutex_;
