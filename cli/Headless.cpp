@@ -32,15 +32,6 @@
 namespace cli {
 namespace {
 
-// The engine tells these endings only in its log. A job that logged one of them did not do its
-// work, although it ran to its end.
-constexpr const char* kStoppedEarlyLines[] = {
-    "Set does not exist, download stopped.",
-    "Please remove the leading 0 from the set number and try again, download stopped.",
-    "I can't download sets that have less than 3 digits, download stopped.",
-    "** ERROR - i can't find this folder ID.  Please check the folder ID.",
-    "** ERROR - i can't find this user directory.  Please check the USER ID.",
-};
 constexpr int kCancelAgainMilliseconds = 100;
 
 void Write(std::FILE* stream, const std::string& text) {
@@ -237,8 +228,13 @@ private:
         host_.onLog = [this](const std::string& message) { OnLog(message); };
         host_.onStatus = [this](const std::string& text) { progress_.Status(text); };
         host_.onBlockThread = [this](int milliseconds) { Pause(milliseconds); };
-        engine.OnDownloadDone = [this](const std::string&, TDownloadOutcome outcome,
-                                       uint64_t bytes) { OnDownloadDone(outcome, bytes); };
+        engine.Events.FileStarted = [this](const std::string& name) {
+            progress_.FileStarted(name);
+        };
+        engine.Events.FileDone = [this](const TFileEvent& file) { OnFileDone(file); };
+        engine.Events.PageGivenUp = [this](const std::string&) { tally_.PageGivenUp(); };
+        // A job that stopped early did not do its work, although it ran to its end.
+        engine.Events.StoppedEarly = [this](TStopReason) { host_.stoppedEarly = true; };
     }
 
     void RunJob() {
@@ -263,20 +259,16 @@ private:
     }
 
     void OnLog(const std::string& message) {
-        for (const char* line : kStoppedEarlyLines)
-            if (message == line)
-                host_.stoppedEarly = true;
-        tally_.CountLogLine(message);
         progress_.Clear();
         Write(stdout, ConsoleLines(message) + "\n");
     }
 
-    void OnDownloadDone(TDownloadOutcome outcome, uint64_t bytes) {
+    void OnFileDone(const TFileEvent& file) {
         progress_.FileDone();
         // The transfer the user cancelled is not a failure of the site.
-        if (outcome == TDownloadOutcome::Failed && host_.signal != 0)
+        if (file.outcome == TDownloadOutcome::Failed && host_.signal != 0)
             return;
-        tally_.Count(outcome, bytes);
+        tally_.Count(file);
     }
 
     // The pause between files waits on the event loop, so that Ctrl+C ends it at once.

@@ -47,17 +47,19 @@ TProgressLine::TProgressLine(const TBackupEngine& engine, bool enabled)
 }
 
 void TProgressLine::Status(const std::string& text) {
-    static const std::string prefix = "Downloading ", suffix = ". . .";
-    if (text.size() > prefix.size() + suffix.size() && text.rfind(prefix, 0) == 0 &&
-        text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        file_ = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
-        fileClock_.start();
-        uint64_t announced = 0;
-        staleBytes_ = BytesSoFar(announced);
-        counting_ = false;
-    } else {
-        status_ = text;
-    }
+    statusBefore_ = std::move(status_);
+    status_ = text;
+}
+
+void TProgressLine::FileStarted(const std::string& name) {
+    // The status that names the file came just before: the line shows the file itself, and
+    // the status the job had before it.
+    status_ = std::move(statusBefore_);
+    file_ = name;
+    fileClock_.start();
+    uint64_t announced = 0;
+    staleBytes_ = BytesSoFar(announced);
+    counting_ = false;
 }
 
 void TProgressLine::FileDone() {

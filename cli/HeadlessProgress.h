@@ -18,8 +18,10 @@ public:
     // A line that is not enabled prints nothing at all.
     TProgressLine(const TBackupEngine& engine, bool enabled);
 
-    // Every status of the job; "Downloading NAME. . ." starts a file.
+    // Every status of the job.
     void Status(const std::string& text);
+    // A file's transfer begins (told right after the status that names it).
+    void FileStarted(const std::string& name);
     // The file started last has been stored, found present or given up.
     void FileDone();
     // Erases the line, if it is shown, so that a log line can take its place.
@@ -34,6 +36,7 @@ private:
     QTimer timer_;
     std::string file_;   // empty between files
     std::string status_; // the last status that did not start a file
+    std::string statusBefore_;
     QElapsedTimer fileClock_;
     // The clients' counters still hold the previous transfer's numbers when a file starts;
     // they count for this file once they have moved away from them.

@@ -131,8 +131,10 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     const std::string pageDir = ScratchDir();
     const std::string pageName = ScratchName();
     try {
-        if (!FetchPage(url, pageDir + pageName + ".html"))
+        if (!FetchPage(url, pageDir + pageName + ".html")) {
+            TellStoppedEarly(TStopReason::FirstPageMissing);
             return false;
+        }
         Host.Log(url);
         OpenPageScope open(*this, url);
         CrawlFolder(pageDir, pageName);
@@ -142,6 +144,8 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
         // them at once instead.
         if (scheduler_)
             scheduler_->Finish();
+        if (!Host.Cancelled())
+            TellStoppedEarly(TStopReason::Error);
         throw;
     }
     // The job ends with its last download.

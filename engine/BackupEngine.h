@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/JobEvents.h"
 #include "engine/JobHost.h"
 #include "engine/TransferProgress.h"
 #include "net/NMFTP.h"
@@ -19,19 +20,16 @@ class TPartFile;
 class TDirLock;
 } // namespace platform
 
-// How one call of DownloadFile ended, for an observer that counts (the command-line summary).
-enum class TDownloadOutcome {
-    Fetched, // stored whole under its name
-    Present, // already there, so not fetched again
-    Failed,  // the transfer failed or was cancelled; nothing was stored
-    Skipped, // refused before any transfer: an unsafe name, or multimedia turned off
-};
-
 // The gallery jobs and the state they share with the window's timer and Cancel. Runs on the
 // window's thread, inside the click handler that started the job. The routines live one family
 // to a file: the page fetch, the folder crawl, the image page scan, the download, the batch list
 // and the login.
 class TDownloadScheduler;
+
+// Failures that say the site (or the proxy) cannot be reached at all: the page fetch passes
+// them on, since fetching the page again would only fail the same way and the user is better
+// served by the error itself. Every other failure is one of its attempts.
+bool SiteUnreachable(TFailure kind);
 
 class TBackupEngine {
 public:
@@ -107,10 +105,8 @@ public:
     // downloads makes it one, as the pause is there to spare the site.
     int Connections = 1;
 
-    // Told at the end of every DownloadFile (before the pause) how it went, with the size of
-    // the stored file for Fetched and Present; nothing else depends on it.
-    std::function<void(const std::string& name, TDownloadOutcome outcome, uint64_t bytes)>
-        OnDownloadDone;
+    // What happened in the job, as values (each file's end before the pause after it).
+    TJobEvents Events;
 
     // The page fetches and downloads running now, for a progress display to read.
     TTransferProgress Transfers;
@@ -137,16 +133,21 @@ protected:
 
     // The one way a picture (or scan) goes, with one connection as with several. Before its
     // transfer: movies after a failure, the name guard and a file already there, each with its
-    // log lines; false when the picture goes no further (OnDownloadDone told). Sweeps the
-    // folder's leftovers before the job's first file there.
-    bool PictureWanted(const std::string& LocalDir, const std::string& Name);
+    // log lines; false when the picture goes no further (its end told). Sweeps the folder's
+    // leftovers before the job's first file there.
+    bool PictureWanted(const std::string& LocalDir, const std::string& URL,
+                       const std::string& Name);
     // After its transfer: a whole file is committed under its name (or, when a file of that
     // name came first, dropped as present); anything else is a failure with its log lines,
-    // movies turned off after an HTTP one. part is null when no partial file could be made.
-    // True when the picture is there afterwards.
+    // movies turned off after an HTTP one. part is null when no partial file could be made;
+    // facts holds what the transfer learnt (its URL, the server's dates). True when the picture
+    // is there afterwards.
     bool EndPicture(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
-                    bool whole, bool overFtp);
-    void TellDownloadDone(const std::string& Name, TDownloadOutcome outcome, int64_t bytes = 0);
+                    bool whole, bool overFtp, TFileEvent facts);
+    // Tells a file's end: its path relative to the destination is worked out here.
+    void TellFileDone(const std::string& LocalDir, const std::string& Name, TFileEvent event);
+    // Tells why the job stops before its end.
+    void TellStoppedEarly(TStopReason reason);
 
     TJobHost& Host;
 
@@ -176,6 +177,8 @@ private:
     TTransferBytes FtpBytes() const;
 
     bool pageFetchActive_ = false;
+    // The listing date of the scan being fetched.
+    std::string listingDate_;
     // The page fetch's bytes at the watchdog's last tick.
     uint64_t pageBytesHeard_ = 0;
     // The pause after a file: no transfer runs, so the watchdog has nothing to count.

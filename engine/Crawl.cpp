@@ -106,6 +106,7 @@ bool TBackupEngine::OpenWalk(WalkStack& walks, const std::string& Dir, const std
     while (walk.lines.Next(walk.Line)) {
         if (Contains(walk.Line, "Client Error")) {
             Host.Log("** ERROR - i can't find this folder ID.  Please check the folder ID.");
+            TellStoppedEarly(TStopReason::NoSuchFolder);
             ErrorSeen = true;
         }
         if (Contains(walk.Line, "/cgi-bin/gallery.cgi?") || EndMarker(walk.Line)) {
@@ -113,8 +114,10 @@ bool TBackupEngine::OpenWalk(WalkStack& walks, const std::string& Dir, const std
             break;
         }
     }
-    if (!ErrorSeen && (!found || EndMarker(walk.Line)))
+    if (!ErrorSeen && (!found || EndMarker(walk.Line))) {
         Host.Log("** ERROR - i can't find this user directory.  Please check the USER ID.");
+        TellStoppedEarly(TStopReason::NoSuchMember);
+    }
     if (ErrorSeen || !found || EndMarker(walk.Line)) {
         walks.Pop();
         return false;

@@ -53,27 +53,56 @@ bool TBackupEngine::FetchOverFtp(const std::string& Name, TFileStream& part) {
     return true;
 }
 
-void TBackupEngine::TellDownloadDone(const std::string& Name, TDownloadOutcome outcome,
-                                     int64_t bytes) {
-    if (OnDownloadDone)
-        OnDownloadDone(Name, outcome, bytes > 0 ? static_cast<uint64_t>(bytes) : 0);
+void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string& Name,
+                                 TFileEvent event) {
+    if (event.outcome == TDownloadOutcome::Skipped) {
+        event.path = Name;
+    } else {
+        std::string root = platform::ComparablePath(Host.Destination() + "/");
+        event.path = platform::ComparablePath(LocalDir + Name);
+        if (event.path.starts_with(root))
+            event.path.erase(0, root.size());
+        while (!event.path.empty() && event.path.front() == '/')
+            event.path.erase(0, 1);
+    }
+    if (Events.FileDone)
+        Events.FileDone(event);
 }
 
-bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string& Name) {
+void TBackupEngine::TellStoppedEarly(TStopReason reason) {
+    if (Events.StoppedEarly)
+        Events.StoppedEarly(reason);
+}
+
+namespace {
+
+TFileEvent Outcome(TDownloadOutcome outcome, const std::string& url, int64_t bytes = 0) {
+    TFileEvent event;
+    event.url = url;
+    event.outcome = outcome;
+    event.bytes = bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
+    return event;
+}
+
+} // namespace
+
+bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string& URL,
+                                  const std::string& Name) {
     if (MultimediaName(Name) && MultimediaDisabled) {
         Host.Log("** Multimedia files have been temporarily disabled.");
         Host.Log("** Skipping file " + Name);
-        TellDownloadDone(Name, TDownloadOutcome::Skipped);
+        TellFileDone(LocalDir, Name, Outcome(TDownloadOutcome::Skipped, URL));
         return false;
     }
     if (!SafeName(Name)) {
-        TellDownloadDone(Name, TDownloadOutcome::Skipped);
+        TellFileDone(LocalDir, Name, Outcome(TDownloadOutcome::Skipped, URL));
         return false;
     }
     // A file already there is never fetched again: a second run over a gallery costs nothing.
     const std::string target = LocalDir + Name;
     if (platform::FileExists(target)) {
-        TellDownloadDone(Name, TDownloadOutcome::Present, platform::FileSize(target));
+        TellFileDone(LocalDir, Name,
+                     Outcome(TDownloadOutcome::Present, URL, platform::FileSize(target)));
         return false;
     }
     // What a killed run left in this folder goes before the job stores its first file there.
@@ -83,18 +112,19 @@ bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string
 }
 
 bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& LocalDir,
-                               const std::string& Name, bool whole, bool overFtp) {
+                               const std::string& Name, bool whole, bool overFtp,
+                               TFileEvent facts) {
     const std::string target = LocalDir + Name;
     const platform::TCommit commit =
         whole && part != nullptr ? part->Commit(target) : platform::TCommit::Failed;
-    if (commit == platform::TCommit::Committed) {
-        TellDownloadDone(Name, TDownloadOutcome::Fetched, platform::FileSize(target));
-        return true;
-    }
     // Another spelling of the same name (or, on a destination that ignores case, another
     // name) came first: its file stays, and this copy was the same picture fetched twice.
-    if (commit == platform::TCommit::TargetExists) {
-        TellDownloadDone(Name, TDownloadOutcome::Present, platform::FileSize(target));
+    if (commit == platform::TCommit::Committed || commit == platform::TCommit::TargetExists) {
+        facts.outcome = commit == platform::TCommit::Committed ? TDownloadOutcome::Fetched
+                                                               : TDownloadOutcome::Present;
+        const int64_t size = platform::FileSize(target);
+        facts.bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
+        TellFileDone(LocalDir, Name, std::move(facts));
         return true;
     }
     if (part != nullptr)
@@ -106,7 +136,9 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
         Host.Log("** Deleting file " + Name);
         MultimediaDisabled = true;
     }
-    TellDownloadDone(Name, TDownloadOutcome::Failed);
+    facts.outcome = TDownloadOutcome::Failed;
+    facts.bytes = 0;
+    TellFileDone(LocalDir, Name, std::move(facts));
     return false;
 }
 
@@ -114,9 +146,11 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
                                  const std::string& Name) {
     StallCounter = 0;
     DownloadScope active(DownloadActive, NMHTTP1);
-    if (!PictureWanted(LocalDir, Name))
+    if (!PictureWanted(LocalDir, URL, Name))
         return;
     Host.Status("Downloading " + Name + ". . .");
+    if (Events.FileStarted)
+        Events.FileStarted(Name);
     (void)platform::ForceDirectories(LocalDir);
 
     // The file is written under a name of its own and takes its real name only once it is
@@ -134,12 +168,19 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
             throw;
         if (overFtp && dynamic_cast<const EFTPSessionLost*>(&error) != nullptr) {
             Host.Log("error ftping file");
-            TellDownloadDone(Name, TDownloadOutcome::Failed);
+            TellFileDone(LocalDir, Name, Outcome(TDownloadOutcome::Failed, URL));
             throw;
         }
         whole = false;
     }
-    (void)EndPicture(part.get(), LocalDir, Name, whole, overFtp);
+    TFileEvent facts = Outcome(TDownloadOutcome::Failed, URL);
+    if (overFtp) {
+        facts.listingDate = listingDate_;
+    } else {
+        facts.lastModified = NMHTTP1.LastModified();
+        facts.etag = NMHTTP1.ETag();
+    }
+    (void)EndPicture(part.get(), LocalDir, Name, whole, overFtp, std::move(facts));
 
     if (Host.PauseEnabled()) {
         const int seconds = Host.PauseSeconds();

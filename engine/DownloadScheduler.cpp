@@ -76,14 +76,16 @@ void TDownloadScheduler::Pump() {
 
 void TDownloadScheduler::Start(const Picture& picture) {
     engine_.Host.Log(picture.logLine);
-    if (!engine_.PictureWanted(picture.localDir, picture.name))
+    if (!engine_.PictureWanted(picture.localDir, picture.url, picture.name))
         return;
     // On the list before its status, so that whoever counts on the status counts it too.
     const auto flight = flights_.insert(
         flights_.end(), Flight{picture.name, picture.localDir,
-                               platform::ComparablePath(picture.localDir + picture.name), nullptr,
-                               nullptr, 0, nullptr});
+                               platform::ComparablePath(picture.localDir + picture.name),
+                               picture.url, nullptr, nullptr, 0, nullptr});
     engine_.Host.Status("Downloading " + picture.name + ". . .");
+    if (engine_.Events.FileStarted)
+        engine_.Events.FileStarted(picture.name);
     (void)platform::ForceDirectories(picture.localDir);
     try {
         flight->part = std::make_unique<platform::TPartFile>(picture.localDir);
@@ -114,12 +116,17 @@ void TDownloadScheduler::Start(const Picture& picture) {
 }
 
 void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
-    if (flight->transfer)
+    TFileEvent facts;
+    facts.url = flight->url;
+    if (flight->transfer) {
+        facts.lastModified = flight->transfer->Validators().lastModified;
+        facts.etag = flight->transfer->Validators().etag;
         ended_.push_back(std::move(flight->transfer));
+    }
     const std::unique_ptr<platform::TPartFile> part = std::move(flight->part);
     const std::string name = flight->name, localDir = flight->localDir;
     flights_.erase(flight);
-    (void)engine_.EndPicture(part.get(), localDir, name, whole, false);
+    (void)engine_.EndPicture(part.get(), localDir, name, whole, false, std::move(facts));
     Pump();
 }
 

@@ -76,6 +76,7 @@ private:
     };
     struct Flight {
         std::string name, localDir, target; // target: comparable
+        std::string url;
         std::unique_ptr<platform::TPartFile> part;
         std::unique_ptr<THttpTransfer> transfer;
         uint64_t heardAtTick = 0;

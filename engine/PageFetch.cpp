@@ -41,15 +41,19 @@ private:
     bool& active_;
 };
 
-// Errors that say the site (or the proxy) cannot be reached at all: fetching the page again would
-// only fail the same way, and the user is better served by the error itself.
-bool SiteUnreachable(const ESockError& error) {
-    const std::string& message = error.Message();
-    return message == "Connection Failed" || message == "Host Lookup Failed" ||
-           message == "Null Remote Address" || message.starts_with("Invalid port number");
-}
-
 } // namespace
+
+bool SiteUnreachable(TFailure kind) {
+    switch (kind) {
+    case TFailure::ConnectFailed:
+    case TFailure::LookupFailed:
+    case TFailure::NoAddress:
+    case TFailure::BadPort:
+        return true;
+    default:
+        return false;
+    }
+}
 
 TransientFile::~TransientFile() {
     if (!fileName_.empty())
@@ -85,7 +89,7 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
             // A page that stalled (the watchdog cancelled it) or was cut off is one failed
             // attempt, as a refused page is: one bad page must not cost the rest of a backup.
             // The user's own cancel and a site that cannot be reached still end the job.
-            if (Host.Cancelled() || SiteUnreachable(error))
+            if (Host.Cancelled() || SiteUnreachable(error.Kind()))
                 throw;
             arrived = false;
         }
@@ -98,5 +102,7 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
             break;
     }
     Host.Log("**Tried 5 times and got errors every time, skipping this folder");
+    if (Events.PageGivenUp)
+        Events.PageGivenUp(url);
     return false;
 }

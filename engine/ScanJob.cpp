@@ -24,10 +24,12 @@ bool TBackupEngine::RunScanJob(const std::string& setNumber) {
     if (!setNumber.empty() && setNumber[0] == '0') {
         Host.Log("Please remove the leading 0 from the set number and try again, download "
                  "stopped.");
+        TellStoppedEarly(TStopReason::SetRefused);
         return true;
     }
     if (setNumber.size() < 3) {
         Host.Log("I can't download sets that have less than 3 digits, download stopped.");
+        TellStoppedEarly(TStopReason::SetRefused);
         return true;
     }
     const std::string slashPath = ReplaceAll(ScanPath(setNumber), "\\", "/");
@@ -42,8 +44,10 @@ bool TBackupEngine::RunScanJob(const std::string& setNumber) {
     } catch (const std::exception&) {
         // A Cancel that ended a wait of the session stops the job as a Cancel between files
         // does; the session is closed by then.
-        if (!Host.Cancelled())
+        if (!Host.Cancelled()) {
+            TellStoppedEarly(TStopReason::Error);
             throw;
+        }
         Host.Log("Cancel button pressed, download stopped.");
     }
     Host.Status(". . . done getting files");
@@ -63,6 +67,7 @@ void TBackupEngine::NMFTP1Connect() {
         if (Host.Cancelled() || !NMFTP1.Connected())
             throw;
         Host.Log("Set does not exist, download stopped.");
+        TellStoppedEarly(TStopReason::SetNotFound);
         NMFTP1.Disconnect();
         return;
     }
@@ -76,7 +81,11 @@ void TBackupEngine::NMFTP1Connect() {
     const std::vector<std::string> names = NMFTP1.DirectoryList() != nullptr
                                                ? NMFTP1.DirectoryList()->NameList
                                                : std::vector<std::string>{};
-    for (const std::string& Name : names) {
+    const std::vector<std::string> dates = NMFTP1.DirectoryList() != nullptr
+                                               ? NMFTP1.DirectoryList()->DateList
+                                               : std::vector<std::string>{};
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& Name = names[i];
         if (Host.Cancelled()) {
             NMFTP1.Disconnect();
             Host.Log("Cancel button pressed, download stopped.");
@@ -85,6 +94,7 @@ void TBackupEngine::NMFTP1Connect() {
         if (Pos("index.htm", Name) > 0)
             continue;
         Host.Log(scanPath + Name);
+        listingDate_ = i < dates.size() ? dates[i] : std::string();
         MakeLocalDirs(Host.Destination(), scanPath);
         DownloadFile(Host.Destination() + scanPath,
                      std::string(sites::kInstructionsWebBase) + slashPath + Name, Name);

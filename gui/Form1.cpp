@@ -88,9 +88,8 @@ void TForm1::ConnectClients() {
     engine_->NMFTP1.OnStatus = [this](TComponent* sender, const std::string& status) {
         NMFTP1Status(sender, status);
     };
-    engine_->OnDownloadDone = [this](const std::string&, TDownloadOutcome outcome, uint64_t bytes) {
-        Progress->Count(outcome, bytes);
-    };
+    engine_->Events.FileDone = [this](const TFileEvent& file) { Progress->Count(file); };
+    engine_->Events.PageGivenUp = [this](const std::string&) { Progress->PageGivenUp(); };
 }
 
 void TForm1::NMHTTP1Status(TComponent*, const std::string&) {
@@ -408,7 +407,6 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::Log(const std::string& message) {
-    Progress->NoteLogLine(message);
     const QString lines = ui::LogLinesFromBytes(message);
     QTextDocument* log = Memo1->document();
     // An empty log still holds one empty line, which appending fills instead of adding a line

@@ -64,14 +64,16 @@ void TProgressStrip::JobEnded(bool completed) {
     TellDesktop(allCompleted_);
 }
 
-void TProgressStrip::Count(TDownloadOutcome outcome, uint64_t bytes) {
-    tally_.Count(outcome, bytes);
+void TProgressStrip::Count(const TFileEvent& file) {
+    tally_.Count(file);
     countsChanged_ = true;
 }
 
-void TProgressStrip::NoteLogLine(const std::string& message) {
-    if (depth_ > 0 && tally_.CountLogLine(message))
+void TProgressStrip::PageGivenUp() {
+    if (depth_ > 0) {
+        tally_.PageGivenUp();
         countsChanged_ = true;
+    }
 }
 
 void TProgressStrip::Redraw() {

@@ -47,9 +47,9 @@ public:
         TProgressStrip& strip_;
     };
 
-    // The engine's word on each download, and each log line (a folder given up is told there).
-    void Count(TDownloadOutcome outcome, uint64_t bytes);
-    void NoteLogLine(const std::string& message);
+    // The engine's word on each download, and on each listing page given up.
+    void Count(const TFileEvent& file);
+    void PageGivenUp();
 
     const TJobTally& Tally() const { return tally_; }
 

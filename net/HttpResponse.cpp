@@ -18,6 +18,10 @@ size_t NameLength(THeaderField field) {
         return 10; // "Location: "
     case THeaderField::ContentLength:
         return 16; // "Content-Length: "
+    case THeaderField::LastModified:
+        return 15; // "Last-Modified: "
+    case THeaderField::ETag:
+        return 6; // "ETag: "
     case THeaderField::Other:
         break;
     }
@@ -49,6 +53,10 @@ THeaderField ClassifyHeaderLine(const std::string& line) {
         return THeaderField::Location;
     if (name == "CONTENT-LENGTH:")
         return THeaderField::ContentLength;
+    if (name == "LAST-MODIFIED:")
+        return THeaderField::LastModified;
+    if (name == "ETAG:")
+        return THeaderField::ETag;
     return THeaderField::Other;
 }
 
@@ -77,7 +85,7 @@ bool IsHeaderEnd(const std::string& line) {
 }
 
 void TakeHeaderField(const std::string& line, std::string& cookie, std::string& location,
-                     uint32_t& bytesExpected) {
+                     uint32_t& bytesExpected, TValidators* validators) {
     switch (const THeaderField field = ClassifyHeaderLine(line)) {
     case THeaderField::SetCookie:
         cookie = HeaderValue(line, field);
@@ -87,6 +95,14 @@ void TakeHeaderField(const std::string& line, std::string& cookie, std::string& 
         break;
     case THeaderField::ContentLength:
         bytesExpected = ContentLengthValue(line);
+        break;
+    case THeaderField::LastModified:
+        if (validators != nullptr)
+            validators->lastModified = HeaderValue(line, field);
+        break;
+    case THeaderField::ETag:
+        if (validators != nullptr)
+            validators->etag = HeaderValue(line, field);
         break;
     case THeaderField::Other:
         break;

@@ -43,7 +43,13 @@ bool ResetLeavesBodyWhole(uint32_t announced, uint64_t received);
 // server's error page, and fewer bytes than announced are a body cut short.
 bool ReplyComplete(int code, uint32_t announced, uint64_t received);
 
-enum class THeaderField { Other, SetCookie, Location, ContentLength };
+enum class THeaderField { Other, SetCookie, Location, ContentLength, LastModified, ETag };
+
+// What an answer says about the file's version: kept in the backup's record, never used to
+// decide how the answer is read.
+struct TValidators {
+    std::string lastModified, etag;
+};
 
 // Recognises a header by its first " "-field in upper case, so the name must be followed by
 // ": " to count.
@@ -58,9 +64,10 @@ std::string HeaderValue(const std::string& line, THeaderField field);
 uint32_t ContentLengthValue(const std::string& line);
 
 // What a recognised header line tells the client: the cookie it set, where a redirect points,
-// the announced length. Lines of other headers change nothing.
+// the announced length, and (when validators is given) the file's date and tag. Lines of other
+// headers change nothing.
 void TakeHeaderField(const std::string& line, std::string& cookie, std::string& location,
-                     uint32_t& bytesExpected);
+                     uint32_t& bytesExpected, TValidators* validators = nullptr);
 
 // The blank line that ends a header: exactly LF or CR LF.
 bool IsHeaderEnd(const std::string& line);

@@ -47,6 +47,7 @@ void THttpTransfer::Start() {
     statusSeen_ = headerDone_ = false;
     replyCode_ = 0;
     receivedCookie_.clear();
+    validators_ = {};
     bytesExpected_ = 0;
     bodyBytes_ = 0;
     closeError_ = 0;
@@ -172,7 +173,7 @@ void THttpTransfer::TakeHeaderLine(const std::string& line) {
         replyCode_ = http::StatusReplyCode(line);
         return;
     }
-    http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected_);
+    http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected_, &validators_);
     headerDone_ = http::IsHeaderEnd(line);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/HttpRequest.h"
+#include "net/HttpResponse.h"
 
 #include <cstdint>
 #include <functional>
@@ -50,6 +51,8 @@ public:
     bool Running() const { return running_; }
     uint64_t BytesReceived() const { return bodyBytes_; }
     uint32_t BytesExpected() const { return bytesExpected_; }
+    // The last answer's Last-Modified and ETag values.
+    const http::TValidators& Validators() const { return validators_; }
     // Every byte the server sent over all its answers, headers included.
     uint64_t BytesHeard() const { return heard_; }
     // Ticks of the watchdog since the last sign of life from the server.
@@ -82,6 +85,7 @@ private:
     int replyCode_ = 0;
     int redirects_ = 0;
     std::string receivedCookie_;
+    http::TValidators validators_;
     uint32_t bytesExpected_ = 0;
     uint64_t bodyBytes_ = 0;
 };

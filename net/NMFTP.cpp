@@ -595,7 +595,7 @@ void TNMFTP::ReadListing() {
                 continue;
             }
             if (data.Connected())
-                throw ESockError("Line too long");
+                throw ESockError("Line too long", TFailure::LineTooLong);
             // The server closed after a last line without a line feed: it is a line all the
             // same, and has no line end to strip.
             std::string fragment;

@@ -15,14 +15,16 @@ class TThreadTimer;
 // included.
 class FTPException : public Exception {
 public:
-    using Exception::Exception;
+    explicit FTPException(std::string message, TFailure kind = TFailure::FtpReply)
+        : Exception(std::move(message), kind) {}
 };
 
 // The session had to be opened anew after a transfer left it out of step, and that failed: the
 // message is the error of the new login. Nothing more can be fetched over this session.
 class EFTPSessionLost : public ESockError {
 public:
-    using ESockError::ESockError;
+    explicit EFTPSessionLost(std::string message, TFailure kind = TFailure::FtpSessionLost)
+        : ESockError(std::move(message), kind) {}
 };
 
 // What an FTP operation was, as its success and failure events tell it.

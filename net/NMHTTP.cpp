@@ -172,6 +172,7 @@ void TNMHTTP::SendRequest() {
 void TNMHTTP::ReadResponseHeader() {
     SetBytesExpected(0);
     receivedCookie_.clear();
+    validators_ = {};
     std::unique_ptr<TFileStream> headerFile;
     if (OutputFileMode)
         headerFile = std::make_unique<TFileStream>(Header, TFileStream::Mode::Create);
@@ -196,7 +197,7 @@ void TNMHTTP::ReadResponseHeader() {
     do {
         line = ReadLn();
         uint32_t bytesExpected = BytesExpected();
-        http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected);
+        http::TakeHeaderField(line, receivedCookie_, url_, bytesExpected, &validators_);
         SetBytesExpected(bytesExpected);
         keep(line);
         if (headerBytes > http::MaxHeaderBytes)
@@ -219,7 +220,7 @@ void TNMHTTP::ReadBody() {
         received = Body.size();
     }
     if (CloseError() != 0 && !http::ResetLeavesBodyWhole(BytesExpected(), received))
-        throw ESockError(ErrorText(CloseError()));
+        throw SocketFailure(CloseError());
 }
 
 void TNMHTTP::FinishResponse() {

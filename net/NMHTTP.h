@@ -2,6 +2,7 @@
 
 #include "net/ExStringList.h"
 #include "net/HttpRequest.h"
+#include "net/HttpResponse.h"
 #include "net/Powersock.h"
 
 #include <functional>
@@ -52,6 +53,9 @@ public:
     void Cancel() override;
 
     const std::string& ReceivedCookie() const { return receivedCookie_; }
+    // The latest response's Last-Modified and ETag values; empty when it sent none.
+    const std::string& LastModified() const { return validators_.lastModified; }
+    const std::string& ETag() const { return validators_.etag; }
     const std::string& URL() const { return url_; }
     const std::string& RequestPath() const { return requestPath_; }
     const TExStringList& RequestLines() const { return requestLines_; }
@@ -75,6 +79,7 @@ private:
     std::string url_;
     std::string requestPath_;
     std::string receivedCookie_;
+    http::TValidators validators_;
     CmdType requestKind_ = CmdType::Get;
     TExStringList requestLines_;
     std::string sendData_;    // body text or, with OutputFileMode, the body file's name

@@ -196,11 +196,11 @@ void TPowersock::ResolveHost() {
     lookup_.reset(); // an answer that comes later is dropped
     StopTimer();
     if (timedOut_)
-        throw ESockError("Host Lookup Timed Out");
+        throw ESockError("Host Lookup Timed Out", TFailure::LookupTimedOut);
     if (cancelRequested_)
-        throw ESockError("Host Lookup Canceled");
+        throw ESockError("Host Lookup Canceled", TFailure::Cancelled);
     if (!lastEventOk_)
-        throw ESockError("Host Lookup Failed");
+        throw ESockError("Host Lookup Failed", TFailure::LookupFailed);
     remoteAddress_ = lookedUpAddress_;
     if (OnHostResolved)
         OnHostResolved(this);
@@ -221,23 +221,22 @@ void TPowersock::Connect() {
         try {
             ResolveHost();
         } catch (const ESockError& error) {
-            const std::string& message = error.Message();
-            if (message != "Host Lookup Failed")
+            if (error.Kind() != TFailure::LookupFailed)
                 throw;
         }
         if (remoteAddress_ != 0)
             break;
         if (retry > 0 || !OnInvalidHost)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", TFailure::NoAddress);
         bool handled = false;
         OnInvalidHost(handled);
         if (!handled)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", TFailure::NoAddress);
     }
 
     const int port = Proxy.empty() ? Port : ProxyPort;
     if (port < 0 || port > 65535)
-        throw ESockError("Invalid port number " + std::to_string(port));
+        throw ESockError("Invalid port number " + std::to_string(port), TFailure::BadPort);
     remotePort_ = static_cast<uint16_t>(port);
 
     asyncDone_ = false;
@@ -257,10 +256,10 @@ void TPowersock::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (timedOut_)
-        throw ESockError("Connection Timed out");
+        throw ESockError("Connection Timed out", TFailure::ConnectTimedOut);
     if (cancelRequested_)
-        throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
+        throw ESockError("Connection Canceled", TFailure::Cancelled);
+    throw ESockError("Connection Failed", TFailure::ConnectFailed);
 }
 
 void TPowersock::Disconnect() {
@@ -337,7 +336,7 @@ void TPowersock::Listen(bool UseAcceptReply, uint32_t Address) {
     Report(8, "Listening");
     asyncDone_ = false;
     if (Port < 0 || Port > 65535)
-        throw ESockError("Invalid port number " + std::to_string(Port));
+        throw ESockError("Invalid port number " + std::to_string(Port), TFailure::BadPort);
     // Bind and listen are not checked: a failed listen shows as an accept that never comes,
     // which Cancel ends.
     socket_->Bind(Address, static_cast<uint16_t>(Port));
@@ -350,7 +349,7 @@ platform::SocketHandle TPowersock::Accept() {
     for (;;) {
         Wait([this]() { return asyncDone_ || cancelRequested_; });
         if (cancelRequested_)
-            throw ESockError("Accepting Canceled");
+            throw ESockError("Accepting Canceled", TFailure::Cancelled);
         if (!lastEventOk_)
             throw ESockError("Error creating Data Connection");
         Report(4, "Accepting");
@@ -413,10 +412,10 @@ void TPowersock::CheckSocketError(uint16_t error, uint16_t tolerated) {
     lastError_ = error;
     if (error == tolerated)
         return;
-    const std::string text = ErrorText(error);
+    ESockError failure = SocketFailure(error);
     if (OnError)
-        OnError(this, error, text);
-    throw ESockError(text);
+        OnError(this, error, failure.Message());
+    throw failure;
 }
 
 void TPowersock::ReportStatus(uint8_t Level, const std::string& Text) {

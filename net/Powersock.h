@@ -22,13 +22,15 @@ class MessageWindow;
 
 class ESockError : public Exception {
 public:
-    using Exception::Exception;
+    explicit ESockError(std::string message, TFailure kind = TFailure::Socket)
+        : Exception(std::move(message), kind) {}
 };
 
 // A blocking operation ended by Cancel.
 class EAbortError : public ESockError {
 public:
-    using ESockError::ESockError;
+    explicit EAbortError(std::string message, TFailure kind = TFailure::Cancelled)
+        : ESockError(std::move(message), kind) {}
 };
 
 using TOnHostResolved = std::function<void(TComponent* Sender)>;
@@ -122,6 +124,8 @@ public:
     std::string LocalAddressCommas();
     std::string LocalPortCommas();
     std::string ErrorText(uint16_t Code);
+    // ESockError with ErrorText(Code), of the kind the code names.
+    ESockError SocketFailure(uint16_t Code);
     void CloseSocket();
     void ReportStatus(uint8_t Level, const std::string& Text);
 

@@ -1,5 +1,7 @@
 #include "net/Powersock.h"
 
+#include "platform/SocketErrors.h"
+
 #include <iterator>
 
 namespace {
@@ -74,4 +76,10 @@ std::string TPowersock::ErrorText(uint16_t Code) {
             return std::to_string(Code) + ":" + row.text;
     }
     return "Unknown Error No. " + std::to_string(Code);
+}
+
+ESockError TPowersock::SocketFailure(uint16_t Code) {
+    return ESockError(ErrorText(Code), Code == platform::SocketError::ConnectionReset
+                                           ? TFailure::Reset
+                                           : TFailure::Socket);
 }

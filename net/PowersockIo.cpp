@@ -183,7 +183,7 @@ void TPowersock::SendBytes(const char* data, size_t count) {
     }
     if (sendFailed_) {
         sendStream_.Clear();
-        throw ESockError(ErrorText(lastError_));
+        throw SocketFailure(lastError_);
     }
 }
 
@@ -231,7 +231,7 @@ void TPowersock::SendFile(const std::string& FileName) {
         throw EAbortError("Socket send aborted");
     }
     if (sendFailed_)
-        throw ESockError(ErrorText(lastError_));
+        throw SocketFailure(lastError_);
 }
 
 // ---- receiving --------------------------------------------------------------------------
@@ -253,9 +253,9 @@ std::string TPowersock::ReadLn() {
     if (cancelRequested_)
         throw EAbortError("Socket readln aborted");
     if (lineFeed == std::string::npos && ReadLnEndsAtClose && !connected_)
-        throw ESockError("Connection closed by peer");
+        throw ESockError("Connection closed by peer", TFailure::ClosedByPeer);
     if (lineFeed == std::string::npos || (MaxLineLength != 0 && lineFeed + 1 > MaxLineLength))
-        throw ESockError("Line too long");
+        throw ESockError("Line too long", TFailure::LineTooLong);
     return receiveStream_.Take(lineFeed + 1);
 }
 

@@ -4,16 +4,39 @@
 #include <optional>
 #include <string>
 
+// What went wrong, for the code that must choose what to do about it: the message says it to
+// the user and may be reworded, the kind may not.
+enum class TFailure {
+    Other,
+    LookupFailed,    // "Host Lookup Failed"
+    LookupTimedOut,  // "Host Lookup Timed Out"
+    NoAddress,       // "Null Remote Address"
+    BadPort,         // "Invalid port number ..."
+    ConnectFailed,   // "Connection Failed"
+    ConnectTimedOut, // "Connection Timed out"
+    Cancelled,       // a wait ended by Cancel
+    ClosedByPeer,    // the server closed before the reply was complete
+    Reset,           // the connection was reset
+    LineTooLong,     // a line over the limit
+    Socket,          // every other socket error
+    File,            // a file that could not be created, opened, read or written
+    FtpReply,        // the FTP server refused a command
+    FtpSessionLost,  // the FTP session could not be opened anew
+};
+
 // The root of every error this program raises on purpose. Its message is the text the user sees
 // in the error box, so it is kept exactly as given and never decorated by what().
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : message_(std::move(message)) {}
+    explicit Exception(std::string message, TFailure kind = TFailure::Other)
+        : message_(std::move(message)), kind_(kind) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
+    TFailure Kind() const noexcept { return kind_; }
 
 private:
     std::string message_;
+    TFailure kind_;
 };
 
 // A text that should have been a number.
@@ -25,7 +48,8 @@ public:
 // A file that could not be created, opened, read or written.
 class EFileError : public Exception {
 public:
-    using Exception::Exception;
+    explicit EFileError(std::string message, TFailure kind = TFailure::File)
+        : Exception(std::move(message), kind) {}
 };
 
 class EFCreateError : public EFileError {

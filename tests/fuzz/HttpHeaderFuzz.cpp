@@ -14,8 +14,9 @@
 namespace {
 
 constexpr http::THeaderField AllFields[] = {
-    http::THeaderField::Other, http::THeaderField::SetCookie, http::THeaderField::Location,
-    http::THeaderField::ContentLength};
+    http::THeaderField::Other,        http::THeaderField::SetCookie,
+    http::THeaderField::Location,     http::THeaderField::ContentLength,
+    http::THeaderField::LastModified, http::THeaderField::ETag};
 
 void ReadAnyWay(const std::string& line) {
     try {
