@@ -174,23 +174,25 @@ private:
         const bool siteB = line_.site ? *line_.site == GallerySite::B : stored.siteB;
         engine.SiteWord = siteB ? sites::kSiteBWord : sites::kSiteAWord;
 
+        TJobSettingsSource source;
         if (line_.proxy) {
-            engine.NMHTTP1.Proxy = line_.proxy->host.toStdString();
-            engine.NMHTTP1.ProxyPort = line_.proxy->host.isEmpty() ? 0 : line_.proxy->port;
-            host_.proxyPortText =
-                line_.proxy->host.isEmpty() ? std::string() : std::to_string(line_.proxy->port);
+            source.proxyHost = line_.proxy->host.toStdString();
+            if (!line_.proxy->host.isEmpty())
+                source.proxyPortText = std::to_string(line_.proxy->port);
         } else {
-            // As the window hands the proxy dialog's fields to the client: a port that is no
-            // number is an error.
-            engine.NMHTTP1.Proxy = stored.proxyHost;
-            try {
-                if (!stored.proxyPortText.empty())
-                    engine.NMHTTP1.ProxyPort = StrToInt(stored.proxyPortText);
-            } catch (const EConvertError& error) {
-                throw Exception("Proxy port: " + error.Message() + ".");
-            }
-            host_.proxyPortText = stored.proxyPortText;
+            source.proxyHost = stored.proxyHost;
+            source.proxyPortText = stored.proxyPortText;
         }
+        source.connections = line_.connections.value_or(stored.connections);
+        // The window starts every run with the member login off.
+        source.login = false;
+        const TJobSettings settings = ReadJobSettings(source);
+        // A stored port that is no number is an error, as the window says at its start.
+        if (!settings.proxyPortError.empty())
+            throw Exception("Proxy port: " + settings.proxyPortError + ".");
+        engine.Use(settings);
+        host_.proxyPortText = settings.proxyPortText;
+        host_.loginEnabled = settings.login;
 
         std::string destination =
             line_.destination ? line_.destination->toStdString() : stored.destination;
@@ -215,15 +217,6 @@ private:
             host_.pauseEnabled = stored.pauseEnabled;
             host_.pauseSeconds = stored.pauseSeconds;
         }
-        engine.Connections = line_.connections.value_or(stored.connections);
-        // The window starts every run with the member login off.
-        host_.loginEnabled = false;
-
-        // Not for users: the tests reach a loopback FTP server in place of the archive.
-        if (const char* ftpHost = std::getenv("VANTREL_FTP_HOST"); ftpHost && *ftpHost)
-            engine.InstructionsFtpHost = ftpHost;
-        if (const char* ftpPort = std::getenv("VANTREL_FTP_PORT"); ftpPort && *ftpPort)
-            engine.NMFTP1.Port = StrToInt(ftpPort);
 
         host_.onLog = [this](const std::string& message) { OnLog(message); };
         host_.onStatus = [this](const std::string& text) { progress_.Status(text); };

@@ -62,6 +62,14 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
 
 TBackupEngine::~TBackupEngine() = default;
 
+void TBackupEngine::Use(const TJobSettings& settings) {
+    NMHTTP1.Proxy = settings.proxyHost;
+    NMHTTP1.ProxyPort = settings.proxyPort;
+    Connections = settings.connections;
+    InstructionsFtpHost = settings.archiveHost;
+    NMFTP1.Port = settings.archivePort;
+}
+
 std::string TBackupEngine::ScratchDir() {
     if (!scratch_) {
         const QString pattern = QDir::tempPath() + "/vantrel-pages-XXXXXX";

@@ -2,6 +2,7 @@
 
 #include "engine/JobEvents.h"
 #include "engine/JobHost.h"
+#include "engine/JobSettings.h"
 #include "engine/TransferProgress.h"
 #include "net/NMFTP.h"
 #include "net/NMHTTP.h"
@@ -39,6 +40,9 @@ public:
     TBackupEngine& operator=(const TBackupEngine&) = delete;
 
     enum class GalleryQuery { Folder, User };
+
+    // Takes the network settings of the jobs to come: the proxy, the connections, the archive.
+    void Use(const TJobSettings& settings);
 
     // Get by ID (Folder, id = folder ID) or Get by User (User, id = user ID), from the status
     // "getting list . . . " to ". . . done getting files". True when the job ran to its end;

@@ -141,16 +141,32 @@ void TForm1::FormShow() {
     DateTimePicker1->setTime(QTime::currentTime());
     engine_->MultimediaDisabled = false;
     engine_->SiteWord = RadioButton1->isChecked() ? sites::kSiteAWord : sites::kSiteBWord;
+    const TJobSettings settings = JobSettings();
+    engine_->InstructionsFtpHost = settings.archiveHost;
+    engine_->NMFTP1.Port = settings.archivePort;
     WireStartUpProxy();
 }
 
 // Copies the proxy dialog's fields into the HTTP client. A port text that is not a number
 // raises the conversion error after the host has been copied; the port keeps its value.
 void TForm1::WireProxy() {
-    engine_->NMHTTP1.Proxy = ProxyHostText();
-    const std::string port = ProxyPortText();
-    if (!port.empty())
-        engine_->NMHTTP1.ProxyPort = StrToInt(port);
+    const TJobSettings settings = JobSettings();
+    engine_->NMHTTP1.Proxy = settings.proxyHost;
+    if (!settings.proxyPortError.empty())
+        throw EConvertError(settings.proxyPortError);
+    engine_->NMHTTP1.ProxyPort = settings.proxyPort;
+}
+
+// The job settings as the window's controls give them: the proxy dialog's fields, the stored
+// connections, the login switch.
+TJobSettings TForm1::JobSettings() const {
+    TJobSettingsSource source;
+    source.proxyHost = ProxyHostText();
+    source.proxyPortText = ProxyPortText();
+    source.keptProxyPort = engine_->NMHTTP1.ProxyPort;
+    source.settingsFile = FormStorage1.IniFileName;
+    source.login = LoginEnabled();
+    return ReadJobSettings(source);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -216,7 +232,7 @@ void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString&
                                const QString& id) {
     RunJob(
         [this, query, typedId = id.toStdString()] {
-            engine_->Connections = StoredConnections(FormStorage1.IniFileName);
+            engine_->Connections = JobSettings().connections;
             return engine_->RunGalleryJob(query, typedId);
         },
         name + id);

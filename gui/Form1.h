@@ -164,6 +164,7 @@ private:
     bool WaitForCancelledJob(std::function<void()> command);
     void SelectSite(const char* siteWord);
     void WireProxy();
+    TJobSettings JobSettings() const;
     // Start-up's own proxy wiring and the default destination's folders (Form1StartUp.cpp).
     void WireStartUpProxy();
     void CreateDefaultDestination();

@@ -1,3 +1,4 @@
+#include "engine/JobTally.h"
 #include "engine/PlainHost.h"
 #include "engine/Sites.h"
 #include "tests/cli/HeadlessFixture.h"
@@ -406,4 +407,43 @@ TEST_F(HeadlessTest, TakesItsDefaultsFromTheSettingsFileAndNeverWritesIt) {
     EXPECT_EQ(Tree(Scratch("bin")), bin);
     EXPECT_EQ(Tree(Scratch("home")), home);
     EXPECT_EQ(Tree(Scratch("config")), config);
+}
+
+// The counts and the exit status come from the job's events alone: a tally fed by nothing but
+// the events of the same job over a fault-laden member gives the summary the program prints.
+TEST_F(HeadlessTest, TheJobsEventsAloneGiveTheSummaryAndTheExitStatus) {
+    fixture::GalleryModel model;
+    fixture::Member& member = model.AddMember("faults");
+    member.AddFolder("Good").AddPictures(3, 700);
+    model.SetFault(member.AddFolder("Gone").AddPictures(2, 700).ListingPath(),
+                   fixture::Fault::RejectAlways());
+    fixture::Folder& broken = member.AddFolder("Broken").AddPicture("lost.jpg", 900);
+    broken.AddPicture("short.jpg", 5000).AddPicture("clip.avi", 300).AddPicture("ok.jpg", 800);
+    model.SetFault(broken.PicturePath("lost.jpg"), fixture::Fault::NotFound());
+    model.SetFault(broken.PicturePath("short.jpg"), fixture::Fault::ShortBody());
+    fixture::AddHostilePictures(member.AddFolder("Evil"));
+    Serve(model);
+    const Result printed = Run(GalleryOptions("--user", "faults"));
+
+    TPlainHost host;
+    host.destination = destination + "events/";
+    host.Engine().SiteWord = sites::kSiteAWord;
+    host.Engine().NMHTTP1.Proxy = "127.0.0.1";
+    host.Engine().NMHTTP1.ProxyPort = site->Port();
+    TJobTally tally;
+    bool stoppedEarly = false;
+    host.Engine().Events.FileDone = [&](const TFileEvent& file) { tally.Count(file); };
+    host.Engine().Events.PageGivenUp = [&](const std::string&) { tally.PageGivenUp(); };
+    host.Engine().Events.StoppedEarly = [&](TStopReason) { stoppedEarly = true; };
+    EXPECT_TRUE(host.RunGalleryJob(TBackupEngine::GalleryQuery::User, "faults"));
+
+    EXPECT_EQ(Summary(printed),
+              "Summary: " + std::to_string(tally.fetched) + " fetched, " +
+                  std::to_string(tally.present) + " skipped because present, " +
+                  std::to_string(tally.failed) + " failed, " + std::to_string(tally.refused) +
+                  " refused, " + std::to_string(tally.foldersGivenUp) +
+                  " listing page not fetched; " + std::to_string(tally.bytes) + " bytes");
+    EXPECT_EQ(printed.status, tally.failed > 0 || tally.foldersGivenUp > 0 || stoppedEarly);
+    EXPECT_EQ(tally.fetched, 6);
+    EXPECT_EQ(tally.failed, 2);
 }

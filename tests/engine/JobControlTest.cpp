@@ -197,3 +197,18 @@ TEST_F(EngineTest, AProxyThatRefusesEndsTheJobWithItsError) {
     }
     EXPECT_EQ(LogCount("**Got a server error, trying to download again"), 0u);
 }
+
+// What the page fetch does with each kind of failure: a site it cannot reach at all ends the
+// job with the error, anything else is one of its five attempts.
+TEST(PageFetchFailures, OnlyAnUnreachableSitePassesTheErrorOn) {
+    const std::pair<TFailure, bool> rows[] = {
+        {TFailure::LookupFailed, true},    {TFailure::NoAddress, true},
+        {TFailure::BadPort, true},         {TFailure::ConnectFailed, true},
+        {TFailure::LookupTimedOut, false}, {TFailure::ConnectTimedOut, false},
+        {TFailure::Cancelled, false},      {TFailure::ClosedByPeer, false},
+        {TFailure::Reset, false},          {TFailure::LineTooLong, false},
+        {TFailure::Socket, false},         {TFailure::Other, false},
+    };
+    for (const auto& [kind, passedOn] : rows)
+        EXPECT_EQ(SiteUnreachable(kind), passedOn) << static_cast<int>(kind);
+}
