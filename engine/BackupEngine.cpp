@@ -5,6 +5,7 @@
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
 #include "net/HttpResponse.h"
+#include "net/HttpText.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
@@ -197,9 +198,28 @@ bool TBackupEngine::SafeName(const std::string& name) {
     return false;
 }
 
+namespace {
+
+// The program's own folder at the destination's root is never the server's to write into.
+bool OwnFolder(const std::string& relativeDir) {
+    size_t start = 0;
+    while (start < relativeDir.size()) {
+        size_t end = relativeDir.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = relativeDir.size();
+        const std::string component = relativeDir.substr(start, end - start);
+        if (!component.empty() && component != ".")
+            return http::AsciiLower(component) == ".vantrel";
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
 bool TBackupEngine::SafePlace(const std::string& relativeDir, const std::string& name) {
-    if (platform::IsSafeRelativePath(relativeDir) && platform::IsSafeFileName(name) &&
-        !platform::IsPartFileName(name))
+    if (platform::IsSafeRelativePath(relativeDir) && !OwnFolder(relativeDir) &&
+        platform::IsSafeFileName(name) && !platform::IsPartFileName(name))
         return true;
     const bool joined = !relativeDir.empty() && relativeDir.back() == '\\';
     Host.Log("** Skipping file " + relativeDir + (joined ? "" : "\\") + name);

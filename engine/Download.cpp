@@ -2,10 +2,13 @@
 #include "engine/DownloadScheduler.h"
 #include "engine/PageScopes.h"
 #include "engine/StrUtils.h"
+#include "net/ServerDates.h"
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
 
+#include <ctime>
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -115,6 +118,15 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
                                const std::string& Name, bool whole, bool overFtp,
                                TFileEvent facts) {
     const std::string target = LocalDir + Name;
+    // The file keeps the server's date for it, when the server gave one that can be read.
+    if (whole && part != nullptr) {
+        const std::time_t now = std::time(nullptr);
+        const std::optional<std::time_t> date =
+            overFtp ? serverdates::ListingDate(facts.listingDate, now)
+                    : serverdates::HttpDate(facts.lastModified, now);
+        if (date)
+            (void)part->SetModified(*date);
+    }
     const platform::TCommit commit =
         whole && part != nullptr ? part->Commit(target) : platform::TCommit::Failed;
     // Another spelling of the same name (or, on a destination that ignores case, another

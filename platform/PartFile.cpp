@@ -114,6 +114,11 @@ void TPartFile::Discard() {
     stream_->Close();
 }
 
+bool TPartFile::SetModified(std::time_t time) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
+    return ::futimens(stream_->Descriptor(), times) == 0;
+}
+
 void SweepPartFiles(const std::string& directory) {
     const std::string native = NativePath(directory + "/");
     EachEntry(native, [&](const std::string& name) {

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,6 +47,8 @@ public:
     TCommit Commit(const std::string& target);
     // Deletes the partial file now (a failed download), then releases its lock.
     void Discard();
+    // Gives the file a modification time (the server's date for it); false when refused.
+    bool SetModified(std::time_t time);
 
 private:
     std::string path_;
