@@ -5,6 +5,7 @@
 #include "net/ServerDates.h"
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
+#include "record/Sha256.h"
 
 #include <ctime>
 #include <exception>
@@ -134,6 +135,9 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
     if (commit == platform::TCommit::Committed || commit == platform::TCommit::TargetExists) {
         facts.outcome = commit == platform::TCommit::Committed ? TDownloadOutcome::Fetched
                                                                : TDownloadOutcome::Present;
+        // The file there is the copy that came first, which this hash need not describe.
+        if (commit == platform::TCommit::TargetExists)
+            facts.sha256.clear();
         const int64_t size = platform::FileSize(target);
         facts.bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
         TellFileDone(LocalDir, Name, std::move(facts));
@@ -150,6 +154,7 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
     }
     facts.outcome = TDownloadOutcome::Failed;
     facts.bytes = 0;
+    facts.sha256.clear();
     TellFileDone(LocalDir, Name, std::move(facts));
     return false;
 }
@@ -170,9 +175,11 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     // test above would keep for ever.
     const bool overFtp = NMFTP1.Connected();
     bool whole = false;
+    TSha256 hash; // outlives the partial file, which shows it every write
     std::unique_ptr<platform::TPartFile> part;
     try {
         part = std::make_unique<platform::TPartFile>(LocalDir);
+        part->Stream().SetObserver(&hash);
         whole = overFtp ? FetchOverFtp(Name, part->Stream()) : FetchOverHttp(URL, part->Stream());
     } catch (const std::exception& error) {
         // A cancelled job stops here, and a session that could not be opened anew ends it.
@@ -186,6 +193,7 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
         whole = false;
     }
     TFileEvent facts = Outcome(TDownloadOutcome::Failed, URL);
+    facts.sha256 = hash.Hex();
     if (overFtp) {
         facts.listingDate = listingDate_;
     } else {

@@ -6,6 +6,7 @@
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
+#include "record/Sha256.h"
 
 #include <exception>
 
@@ -82,13 +83,15 @@ void TDownloadScheduler::Start(const Picture& picture) {
     const auto flight = flights_.insert(
         flights_.end(), Flight{picture.name, picture.localDir,
                                platform::ComparablePath(picture.localDir + picture.name),
-                               picture.url, nullptr, nullptr, 0, nullptr});
+                               picture.url, nullptr, nullptr, nullptr, 0, nullptr});
     engine_.Host.Status("Downloading " + picture.name + ". . .");
     if (engine_.Events.FileStarted)
         engine_.Events.FileStarted(picture.name);
     (void)platform::ForceDirectories(picture.localDir);
     try {
+        flight->hash = std::make_unique<TSha256>();
         flight->part = std::make_unique<platform::TPartFile>(picture.localDir);
+        flight->part->Stream().SetObserver(flight->hash.get());
         THttpTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,
                                    engine_.NMHTTP1.HeaderInfo};
         flight->transfer =
@@ -118,6 +121,10 @@ void TDownloadScheduler::Start(const Picture& picture) {
 void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
     TFileEvent facts;
     facts.url = flight->url;
+    if (flight->hash)
+        facts.sha256 = flight->hash->Hex();
+    if (flight->part)
+        flight->part->Stream().SetObserver(nullptr);
     if (flight->transfer) {
         facts.lastModified = flight->transfer->Validators().lastModified;
         facts.etag = flight->transfer->Validators().etag;

@@ -197,6 +197,8 @@ TFileStream::~TFileStream() {
 }
 
 void TFileStream::Write(const void* data, size_t count) {
+    if (observer_ != nullptr)
+        observer_->Written(data, count);
     const char* bytes = static_cast<const char*>(data);
     while (count > 0) {
         const ssize_t written = ::write(fd_, bytes, count);
@@ -239,6 +241,8 @@ uint64_t TFileStream::Size() const {
 void TFileStream::Truncate() {
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
         throw EFileError("Stream write error");
+    if (observer_ != nullptr)
+        observer_->Restarted();
 }
 
 void TFileStream::Close() {

@@ -59,6 +59,16 @@ std::string ProgramFileName();
 
 } // namespace platform
 
+// Sees every byte written to a file stream, in order: a hash made as the file is written, with
+// no second read.
+class TWriteObserver {
+public:
+    virtual ~TWriteObserver() = default;
+    virtual void Written(const void* data, size_t count) = 0;
+    // The file was emptied: what was seen so far no longer counts.
+    virtual void Restarted() = 0;
+};
+
 // A file opened for writing (created or truncated) or for reading. Closed by its destructor.
 class TFileStream {
 public:
@@ -82,10 +92,13 @@ public:
     // Empties the file and writes from its start again (a body that begins anew).
     void Truncate();
     int Descriptor() const { return fd_; }
+    // Shown each write from now on; null stops it. The observer must outlive the writes.
+    void SetObserver(TWriteObserver* observer) { observer_ = observer; }
     void Close();
     const std::string& FileName() const { return fileName_; }
 
 private:
     std::string fileName_;
     int fd_ = -1;
+    TWriteObserver* observer_ = nullptr;
 };

@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
     cmake g++ make ninja-build pkg-config libgtest-dev qt6-base-dev libjpeg62-turbo-dev
+    libssl-dev libsqlite3-dev
     xvfb xauth xdotool imagemagick fonts-dejavu-core iproute2
     nginx tinyproxy vsftpd python3-pyftpdlib lftp curl wget aria2 hyperfine time dbus-daemon
     clang libclang-rt-14-dev

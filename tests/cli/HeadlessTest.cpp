@@ -1,6 +1,7 @@
 #include "engine/JobTally.h"
 #include "engine/PlainHost.h"
 #include "engine/Sites.h"
+#include "record/Sha256.h"
 #include "tests/cli/HeadlessFixture.h"
 #include "tests/support/GalleryModel.h"
 #include "tests/support/GalleryScenarios.h"
@@ -432,7 +433,13 @@ TEST_F(HeadlessTest, TheJobsEventsAloneGiveTheSummaryAndTheExitStatus) {
     host.Engine().NMHTTP1.ProxyPort = site->Port();
     TJobTally tally;
     bool stoppedEarly = false;
-    host.Engine().Events.FileDone = [&](const TFileEvent& file) { tally.Count(file); };
+    host.Engine().Events.FileDone = [&](const TFileEvent& file) {
+        tally.Count(file);
+        if (file.outcome == TDownloadOutcome::Fetched) {
+            EXPECT_EQ(file.sha256, TSha256::Of(ReadFile(host.destination + file.path)))
+                << file.path;
+        }
+    };
     host.Engine().Events.PageGivenUp = [&](const std::string&) { tally.PageGivenUp(); };
     host.Engine().Events.StoppedEarly = [&](TStopReason) { stoppedEarly = true; };
     EXPECT_TRUE(host.RunGalleryJob(TBackupEngine::GalleryQuery::User, "faults"));

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
+#include "record/Sha256.h"
 
 #include "platform/Exceptions.h"
 
@@ -119,4 +120,18 @@ TEST(TempFiles, ACommitNeverReplacesAFile) {
         EXPECT_FALSE(platform::FileExists(part.Path()));
         EXPECT_EQ(platform::FileSize(dir + target), free ? 6 : 5);
     }
+}
+
+// The hash of a file is made from its writes as they happen; emptying the file starts it again.
+TEST(TempFiles, AHashSeesEveryWriteOfThePartialFile) {
+    QTemporaryDir temp;
+    TSha256 hash;
+    platform::TPartFile part(temp.path().toStdString() + "/");
+    part.Stream().SetObserver(&hash);
+    part.Stream().Write("redirect page", 13);
+    part.Stream().Truncate();
+    part.Stream().Write("a", 1);
+    part.Stream().Write("bc", 2);
+    EXPECT_EQ(hash.Hex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hash.Hex(), TSha256::Of("abc"));
 }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+
+#include <cstddef>
+#include <string>
+
+struct evp_md_ctx_st;
+
+// SHA-256 of a file as it is written: attached to the file's stream, it sees each write, and a
+// stream emptied to start again (a redirect's body replaced by the next) starts it again.
+class TSha256 : public TWriteObserver {
+public:
+    TSha256();
+    ~TSha256() override;
+    TSha256(const TSha256&) = delete;
+    TSha256& operator=(const TSha256&) = delete;
+
+    void Written(const void* data, size_t count) override;
+    void Restarted() override;
+    // The digest of everything seen since the start, as 64 lowercase hex digits; the hash goes
+    // on taking writes afterwards.
+    std::string Hex() const;
+
+    // The digest of bytes, the same way.
+    static std::string Of(const std::string& bytes);
+
+private:
+    evp_md_ctx_st* context_;
+};
