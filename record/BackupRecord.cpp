@@ -1,0 +1,411 @@
+#include "record/BackupRecord.h"
+
+#include "platform/FileSystem.h"
+#include "platform/PartFile.h"
+#include "record/Sha256.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto BatchAge = std::chrono::seconds(1);
+constexpr int BusyMilliseconds = 10000;
+
+const char* const Schema = R"(
+CREATE TABLE IF NOT EXISTS files (
+    path          TEXT PRIMARY KEY,   -- relative to the destination, '/' separators
+    url           TEXT NOT NULL,      -- where it came from
+    size          INTEGER NOT NULL,   -- bytes
+    sha256        TEXT NOT NULL,      -- 64 lowercase hex digits
+    last_modified TEXT NOT NULL,      -- the server's Last-Modified, as sent; '' when none
+    etag          TEXT NOT NULL,      -- the server's ETag, as sent; '' when none
+    first_stored  INTEGER NOT NULL,   -- Unix time a job first stored it
+    last_listed   INTEGER NOT NULL,   -- Unix time a job last met it
+    state         TEXT NOT NULL       -- whole, missing, damaged or replacing
+);
+PRAGMA user_version = 1;
+)";
+
+const char* StateName(TRecordState state) {
+    switch (state) {
+    case TRecordState::Whole:
+        return "whole";
+    case TRecordState::Missing:
+        return "missing";
+    case TRecordState::Damaged:
+        return "damaged";
+    case TRecordState::Replacing:
+        return "replacing";
+    }
+    return "whole";
+}
+
+TRecordState StateOf(const std::string& name) {
+    if (name == "missing")
+        return TRecordState::Missing;
+    if (name == "damaged")
+        return TRecordState::Damaged;
+    if (name == "replacing")
+        return TRecordState::Replacing;
+    return TRecordState::Whole;
+}
+
+// A prepared statement, finalized on every way out.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK)
+            throw ERecordError(sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, const std::string& text) {
+        sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& Bind(int index, int64_t number) {
+        sqlite3_bind_int64(statement_, index, number);
+        return *this;
+    }
+    // True while a row is there to read.
+    bool Step() {
+        const int result = sqlite3_step(statement_);
+        if (result == SQLITE_ROW)
+            return true;
+        if (result != SQLITE_DONE)
+            throw ERecordError(sqlite3_errmsg(db_));
+        return false;
+    }
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return text == nullptr
+                   ? std::string()
+                   : std::string(text,
+                                 static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+    }
+    int64_t Number(int column) const { return sqlite3_column_int64(statement_, column); }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+TRecordRow RowOf(const Statement& select) {
+    TRecordRow row;
+    row.path = select.Text(0);
+    row.url = select.Text(1);
+    row.size = static_cast<uint64_t>(select.Number(2));
+    row.sha256 = select.Text(3);
+    row.lastModified = select.Text(4);
+    row.etag = select.Text(5);
+    row.firstStored = select.Number(6);
+    row.lastListed = select.Number(7);
+    row.state = StateOf(select.Text(8));
+    return row;
+}
+
+// Opens the database with the given VFS (null: the default) and, for a job, checks that it can
+// be locked and written.
+sqlite3* OpenWith(const std::string& file, int flags, const char* vfs, bool probe,
+                  std::string& error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, flags, vfs) != SQLITE_OK) {
+        error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, BusyMilliseconds);
+    sqlite3_extended_result_codes(db, 1);
+    char* message = nullptr;
+    // A rollback journal works on every file system, a network one too; the write-ahead log
+    // needs shared memory that NFS and SMB do not give.
+    const char* check = probe ? "PRAGMA journal_mode=DELETE; BEGIN IMMEDIATE; COMMIT;"
+                              : "SELECT count(*) FROM sqlite_master;";
+    if (sqlite3_exec(db, check, nullptr, nullptr, &message) != SQLITE_OK) {
+        error = message != nullptr ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    return db;
+}
+
+} // namespace
+
+std::unique_ptr<TBackupRecord> TBackupRecord::Open(const std::string& destination, bool create) {
+    std::string root = platform::NativePath(destination);
+    if (root.empty() || root.back() != '/')
+        root += '/';
+    const std::string folder = root + kRecordFolder;
+    const std::string file = folder + "/record.sqlite";
+    if (create && ::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+        throw ERecordError("Cannot make " + folder + ": " + std::strerror(errno));
+    struct stat info {};
+    if (!create && ::stat(file.c_str(), &info) != 0)
+        throw ERecordError("No backup record in " + destination);
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    std::string error;
+    sqlite3* db = OpenWith(file, flags, nullptr, create, error);
+    // A file system without locks (ENOLCK): lock files beside the database instead.
+    if (db == nullptr)
+        db = OpenWith(file, flags, "unix-dotfile", create, error);
+    if (db == nullptr)
+        throw ERecordError(file + ": " + error);
+    std::unique_ptr<TBackupRecord> record(new TBackupRecord(root, db));
+    if (create)
+        record->Execute(Schema);
+    return record;
+}
+
+TBackupRecord::TBackupRecord(std::string destination, sqlite3* db)
+    : destination_(std::move(destination)), db_(db) {}
+
+TBackupRecord::~TBackupRecord() {
+    try {
+        Commit();
+    } catch (...) {
+        // What is not committed is lost; the tree is the truth and the next job takes it in.
+    }
+    sqlite3_close(db_);
+}
+
+void TBackupRecord::Execute(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string error = message != nullptr ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        throw ERecordError(error);
+    }
+}
+
+void TBackupRecord::Begin() {
+    if (inBatch_)
+        return;
+    Execute("BEGIN IMMEDIATE");
+    inBatch_ = true;
+    batchStarted_ = std::chrono::steady_clock::now();
+}
+
+void TBackupRecord::Commit() {
+    if (!inBatch_)
+        return;
+    inBatch_ = false;
+    Execute("COMMIT");
+}
+
+void TBackupRecord::CommitIfDue() {
+    if (inBatch_ && std::chrono::steady_clock::now() - batchStarted_ >= BatchAge)
+        Commit();
+}
+
+void TBackupRecord::Stored(const TRecordRow& row) {
+    Begin();
+    Statement(db_, "INSERT INTO files (path, url, size, sha256, last_modified, etag, "
+                   "first_stored, last_listed, state) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
+                   "ON CONFLICT(path) DO UPDATE SET url = ?2, size = ?3, sha256 = ?4, "
+                   "last_modified = ?5, etag = ?6, last_listed = ?8, state = ?9")
+        .Bind(1, row.path)
+        .Bind(2, row.url)
+        .Bind(3, static_cast<int64_t>(row.size))
+        .Bind(4, row.sha256)
+        .Bind(5, row.lastModified)
+        .Bind(6, row.etag)
+        .Bind(7, static_cast<int64_t>(row.firstStored))
+        .Bind(8, static_cast<int64_t>(row.lastListed))
+        .Bind(9, std::string(StateName(row.state)))
+        .Step();
+    CommitIfDue();
+}
+
+void TBackupRecord::Listed(const std::string& path, std::time_t when) {
+    Begin();
+    Statement(db_, "UPDATE files SET last_listed = ?2 WHERE path = ?1")
+        .Bind(1, path)
+        .Bind(2, static_cast<int64_t>(when))
+        .Step();
+    CommitIfDue();
+}
+
+void TBackupRecord::SetState(const std::string& path, TRecordState state) {
+    Begin();
+    Statement(db_, "UPDATE files SET state = ?2 WHERE path = ?1")
+        .Bind(1, path)
+        .Bind(2, std::string(StateName(state)))
+        .Step();
+    CommitIfDue();
+}
+
+std::optional<TRecordRow> TBackupRecord::Find(const std::string& path) {
+    Statement select(db_, "SELECT path, url, size, sha256, last_modified, etag, first_stored, "
+                          "last_listed, state FROM files WHERE path = ?1");
+    select.Bind(1, path);
+    if (!select.Step())
+        return std::nullopt;
+    return RowOf(select);
+}
+
+std::vector<TRecordRow> TBackupRecord::All() {
+    std::vector<TRecordRow> rows;
+    Statement select(db_, "SELECT path, url, size, sha256, last_modified, etag, first_stored, "
+                          "last_listed, state FROM files");
+    while (select.Step())
+        rows.push_back(RowOf(select));
+    std::sort(rows.begin(), rows.end(),
+              [](const TRecordRow& a, const TRecordRow& b) { return a.path < b.path; });
+    return rows;
+}
+
+std::string ChecksumLine(const std::string& sha256, const std::string& path) {
+    std::string escaped;
+    bool special = false;
+    for (const char c : path) {
+        if (c == '\\' || c == '\n' || c == '\r') {
+            special = true;
+            escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : "\\r";
+        } else {
+            escaped += c;
+        }
+    }
+    return (special ? "\\" : "") + sha256 + "  " + escaped + "\n";
+}
+
+void TBackupRecord::WriteChecksumList() {
+    Commit();
+    std::string list;
+    for (const TRecordRow& row : All()) {
+        struct stat info {};
+        if (::lstat((destination_ + row.path).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            list += ChecksumLine(row.sha256, row.path);
+    }
+    const std::string target = destination_ + kRecordFolder + "/SHA256SUMS";
+    const std::string temporary = target + ".new";
+    {
+        TFileStream out(temporary, TFileStream::Mode::Create);
+        out.Write(list.data(), list.size());
+        if (::fsync(out.Descriptor()) != 0)
+            throw ERecordError("Cannot write " + temporary + ": " + std::strerror(errno));
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0)
+        throw ERecordError("Cannot write " + target + ": " + std::strerror(errno));
+}
+
+namespace {
+
+// The regular files below root (native, with "/"), relative to it, without following links,
+// leaving out the record's folder at the root and partial files.
+void RegularFiles(const std::string& root, const std::string& relative,
+                  std::vector<std::string>& files) {
+    DIR* dir = ::opendir((root + relative).c_str());
+    if (dir == nullptr)
+        return;
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    while (const dirent* entry = ::readdir(dir))
+        entries.emplace_back(entry->d_name, entry->d_type);
+    ::closedir(dir);
+    for (const auto& [name, type] : entries) {
+        if (name == "." || name == ".." || (relative.empty() && name == kRecordFolder))
+            continue;
+        const std::string path = relative + name;
+        struct stat info {};
+        if (::lstat((root + path).c_str(), &info) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode))
+            RegularFiles(root, path + "/", files);
+        else if (S_ISREG(info.st_mode) && !platform::IsPartFileName(name))
+            files.push_back(path);
+    }
+}
+
+// The SHA-256 of a file, read in large pieces; empty when it cannot be read.
+std::string HashOfFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    TSha256 hash;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            return {};
+        }
+        if (got == 0)
+            break;
+        hash.Written(buffer.data(), static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return hash.Hex();
+}
+
+} // namespace
+
+TVerifyResult Verify(TBackupRecord& record,
+                     const std::function<void(const std::string&)>& progress) {
+    TVerifyResult result;
+    const std::string& root = record.Destination();
+    std::set<std::string> known;
+    for (const TRecordRow& row : record.All()) {
+        known.insert(row.path);
+        ++result.recorded;
+        if (progress)
+            progress(row.path);
+        struct stat info {};
+        const std::string file = root + row.path;
+        TRecordState state = TRecordState::Whole;
+        if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            state = TRecordState::Missing;
+        else if (static_cast<uint64_t>(info.st_size) != row.size || HashOfFile(file) != row.sha256)
+            state = TRecordState::Damaged;
+        if (state == TRecordState::Missing) {
+            ++result.missing;
+            result.findings.push_back({TVerifyFinding::Kind::Missing, row.path});
+        } else if (state == TRecordState::Damaged) {
+            ++result.damaged;
+            result.findings.push_back({TVerifyFinding::Kind::Damaged, row.path});
+        } else {
+            ++result.whole;
+        }
+        if (state != row.state &&
+            (state != TRecordState::Whole || row.state != TRecordState::Replacing)) {
+            try {
+                record.SetState(row.path, state);
+            } catch (const ERecordError& error) {
+                if (result.updateError.empty())
+                    result.updateError = error.Message();
+            }
+        }
+    }
+    std::vector<std::string> files;
+    RegularFiles(root, "", files);
+    for (const std::string& path : files) {
+        if (known.count(path))
+            continue;
+        ++result.unrecorded;
+        result.findings.push_back({TVerifyFinding::Kind::Unrecorded, path});
+    }
+    std::sort(result.findings.begin(), result.findings.end(),
+              [](const TVerifyFinding& a, const TVerifyFinding& b) { return a.path < b.path; });
+    try {
+        record.Commit();
+    } catch (const ERecordError& error) {
+        if (result.updateError.empty())
+            result.updateError = error.Message();
+    }
+    return result;
+}

@@ -1,0 +1,71 @@
+#include "record/BackupRecord.h"
+#include "record/Sha256.h"
+
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+} // namespace
+
+// A record over a small tree: what it keeps, the checksum list sha256sum checks, and what verify
+// finds once the tree is damaged, with the findings marked in the record.
+TEST(BackupRecord, KeepsTheFilesListsTheirSumsAndVerifiesTheTree) {
+    QTemporaryDir temp;
+    const std::string dest = temp.path().toStdString() + "/";
+    EXPECT_THROW(TBackupRecord::Open(dest, false), ERecordError) << "no record yet";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"gallery/u/f/a.jpg", "aaa"},
+        {"gallery/u/f/b c.jpg", "bb"},
+        {"gallery/u/f/back\\slash.jpg", "c"},
+        {"gallery/u/f/gone.jpg", "dddd"},
+        {"scans/08000/8436/p1.jpg", "eeeee"}};
+    {
+        auto record = TBackupRecord::Open(dest, true);
+        for (const auto& [path, bytes] : files) {
+            Write(dest + path, bytes);
+            record->Stored({path, "http://x/" + path, bytes.size(), TSha256::Of(bytes), "", "", 100,
+                            100, TRecordState::Whole});
+        }
+        record->WriteChecksumList();
+    }
+    const std::string check = "cd '" + dest + "' && sha256sum --quiet -c .vantrel/SHA256SUMS";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+
+    std::filesystem::remove(dest + "gallery/u/f/gone.jpg");
+    Write(dest + "gallery/u/f/a.jpg", "aab");   // same size, another hash
+    Write(dest + "gallery/u/f/b c.jpg", "bbb"); // another size
+    Write(dest + "gallery/u/f/new.jpg", "new");
+    Write(dest + "gallery/u/f/.vantrel-abcd1234.part", "part");
+    std::filesystem::create_symlink(dest + "gallery/u/f/a.jpg", dest + "gallery/link.jpg");
+    auto record = TBackupRecord::Open(dest, false);
+    const TVerifyResult result = Verify(*record);
+
+    std::vector<std::string> findings;
+    for (const TVerifyFinding& finding : result.findings)
+        findings.push_back(std::to_string(int(finding.kind)) + " " + finding.path);
+    EXPECT_EQ(findings,
+              (std::vector<std::string>{"1 gallery/u/f/a.jpg", "1 gallery/u/f/b c.jpg",
+                                        "0 gallery/u/f/gone.jpg", "2 gallery/u/f/new.jpg"}));
+    EXPECT_EQ(result.recorded, 5u);
+    EXPECT_EQ(result.whole, 2u);
+    EXPECT_EQ(result.unrecorded, 1u);
+    EXPECT_EQ(result.updateError, "");
+    EXPECT_EQ(record->Find("gallery/u/f/gone.jpg")->state, TRecordState::Missing);
+    EXPECT_EQ(record->Find("gallery/u/f/a.jpg")->state, TRecordState::Damaged);
+    EXPECT_EQ(record->Find("scans/08000/8436/p1.jpg")->state, TRecordState::Whole);
+}
+
+TEST(BackupRecord, ChecksumLinesEscapeAsSha256sumDoes) {
+    const std::string hash(64, 'f');
+    EXPECT_EQ(ChecksumLine(hash, "a/b.jpg"), hash + "  a/b.jpg\n");
+    EXPECT_EQ(ChecksumLine(hash, "a\\b\nc\rd"), "\\" + hash + "  a\\\\b\\nc\\rd\n");
+}
