@@ -329,30 +329,6 @@ void RegularFiles(const std::string& root, const std::string& relative,
     }
 }
 
-// The SHA-256 of a file, read in large pieces; empty when it cannot be read.
-std::string HashOfFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return {};
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    TSha256 hash;
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            ::close(fd);
-            return {};
-        }
-        if (got == 0)
-            break;
-        hash.Written(buffer.data(), static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return hash.Hex();
-}
-
 } // namespace
 
 TVerifyResult Verify(TBackupRecord& record,
@@ -370,7 +346,7 @@ TVerifyResult Verify(TBackupRecord& record,
         TRecordState state = TRecordState::Whole;
         if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             state = TRecordState::Missing;
-        else if (static_cast<uint64_t>(info.st_size) != row.size || HashOfFile(file) != row.sha256)
+        else if (static_cast<uint64_t>(info.st_size) != row.size || TSha256::OfFile(file) != row.sha256)
             state = TRecordState::Damaged;
         if (state == TRecordState::Missing) {
             ++result.missing;

@@ -2,7 +2,11 @@
 
 #include <openssl/evp.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <new>
+#include <unistd.h>
+#include <vector>
 
 TSha256::TSha256() : context_(EVP_MD_CTX_new()) {
     if (context_ == nullptr)
@@ -43,5 +47,28 @@ std::string TSha256::Hex() const {
 std::string TSha256::Of(const std::string& bytes) {
     TSha256 hash;
     hash.Written(bytes.data(), bytes.size());
+    return hash.Hex();
+}
+
+std::string TSha256::OfFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    TSha256 hash;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            return {};
+        }
+        if (got == 0)
+            break;
+        hash.Written(buffer.data(), static_cast<size_t>(got));
+    }
+    ::close(fd);
     return hash.Hex();
 }

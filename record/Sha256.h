@@ -24,6 +24,8 @@ public:
 
     // The digest of bytes, the same way.
     static std::string Of(const std::string& bytes);
+    // The digest of a file (native path), read in large pieces; empty when it cannot be read.
+    static std::string OfFile(const std::string& path);
 
 private:
     evp_md_ctx_st* context_;
