@@ -119,6 +119,7 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     if (query == GalleryQuery::Folder && !platform::DirectoryExists(destination))
         platform::CreateDir(destination);
     Host.ClearLog();
+    RecordScope record(*this);
     LoginToSite();
     if (!Host.ProxyPortText().empty())
         Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));

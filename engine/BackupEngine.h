@@ -16,6 +16,7 @@
 
 class QTemporaryDir;
 class TFileStream;
+class TBackupRecord;
 namespace platform {
 class TPartFile;
 class TDirLock;
@@ -152,6 +153,14 @@ protected:
     void TellFileDone(const std::string& LocalDir, const std::string& Name, TFileEvent event);
     // Tells why the job stops before its end.
     void TellStoppedEarly(TStopReason reason);
+    // The destination's backup record for as long as a job runs: opened (and made) at its
+    // start, its checksum list rewritten at its end. A record that cannot be had is said once
+    // in the log, and the job runs without it.
+    class RecordScope;
+    void OpenRecord();
+    // Keeps a file's end in the record: a stored file, or a present one (taken in, hashed, the
+    // first time a job meets it).
+    void RecordFile(const std::string& LocalDir, const std::string& Name, const TFileEvent& file);
 
     TJobHost& Host;
 
@@ -190,6 +199,8 @@ private:
     std::unique_ptr<QTemporaryDir> scratch_;
     // Held on the page folder while it lives, so that another job's sweep leaves it alone.
     std::unique_ptr<platform::TDirLock> scratchLock_;
+    std::unique_ptr<TBackupRecord> record_;
+    bool recordPending_ = false; // a job runs that has not opened its record yet
     // The folders whose leftovers this job has swept already (comparable paths).
     std::set<std::string> sweptDirs_;
     unsigned scratchPages_ = 0;

@@ -5,6 +5,7 @@
 #include "net/ServerDates.h"
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
+#include "record/BackupRecord.h"
 #include "record/Sha256.h"
 
 #include <ctime>
@@ -69,8 +70,53 @@ void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string&
         while (!event.path.empty() && event.path.front() == '/')
             event.path.erase(0, 1);
     }
+    RecordFile(LocalDir, Name, event);
     if (Events.FileDone)
         Events.FileDone(event);
+}
+
+void TBackupEngine::OpenRecord() {
+    recordPending_ = false;
+    try {
+        record_ = TBackupRecord::Open(Host.Destination(), true);
+    } catch (const ERecordError& error) {
+        Host.Log("**No backup record: " + error.Message());
+    }
+}
+
+void TBackupEngine::RecordFile(const std::string& LocalDir, const std::string& Name,
+                               const TFileEvent& file) {
+    if (file.outcome != TDownloadOutcome::Fetched && file.outcome != TDownloadOutcome::Present)
+        return;
+    if (!record_ && recordPending_)
+        OpenRecord();
+    if (!record_)
+        return;
+    const std::time_t now = std::time(nullptr);
+    try {
+        if (file.outcome == TDownloadOutcome::Present && record_->Find(file.path)) {
+            record_->Listed(file.path, now);
+            return;
+        }
+        // A file stored now, or one the record has not met (from before the record, or copied
+        // in): the record takes it with its hash.
+        TRecordRow row;
+        row.path = file.path;
+        row.url = file.url;
+        row.size = file.bytes;
+        row.sha256 = file.outcome == TDownloadOutcome::Fetched
+                         ? file.sha256
+                         : TSha256::OfFile(platform::NativePath(LocalDir + Name));
+        row.lastModified = file.lastModified;
+        row.etag = file.etag;
+        row.firstStored = row.lastListed = now;
+        if (!row.sha256.empty())
+            record_->Stored(row);
+    } catch (const ERecordError& error) {
+        // The copy goes on without its record.
+        Host.Log("**No backup record: " + error.Message());
+        record_.reset();
+    }
 }
 
 void TBackupEngine::TellStoppedEarly(TStopReason reason) {

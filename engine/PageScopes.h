@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engine/BackupEngine.h"
+#include "platform/FileSystem.h"
+#include "record/BackupRecord.h"
 
 #include <string>
 
@@ -33,4 +35,34 @@ public:
 
 private:
     std::string fileName_;
+};
+
+class TBackupEngine::RecordScope {
+public:
+    // A destination that is not there yet (Get by User does not make it) gets its record with
+    // its first file.
+    explicit RecordScope(TBackupEngine& engine) : engine_(engine) {
+        engine_.recordPending_ = true;
+        if (platform::DirectoryExists(engine_.Host.Destination()))
+            engine_.OpenRecord();
+    }
+    ~RecordScope() {
+        engine_.recordPending_ = false;
+        if (!engine_.record_)
+            return;
+        try {
+            engine_.record_->WriteChecksumList();
+        } catch (const std::exception& error) {
+            try {
+                engine_.Host.Log("**No backup record: " + std::string(error.what()));
+            } catch (...) {
+            }
+        }
+        engine_.record_.reset();
+    }
+    RecordScope(const RecordScope&) = delete;
+    RecordScope& operator=(const RecordScope&) = delete;
+
+private:
+    TBackupEngine& engine_;
 };

@@ -1,5 +1,6 @@
 #include "engine/BackupEngine.h"
 #include "engine/LocalDirs.h"
+#include "engine/PageScopes.h"
 #include "engine/Sites.h"
 #include "engine/StrUtils.h"
 
@@ -34,6 +35,7 @@ bool TBackupEngine::RunScanJob(const std::string& setNumber) {
     }
     const std::string slashPath = ReplaceAll(ScanPath(setNumber), "\\", "/");
     sweptDirs_.clear();
+    RecordScope record(*this);
     if (NMFTP1.Connected())
         NMFTP1.Disconnect();
     Host.Status("Establishing conection . . .");

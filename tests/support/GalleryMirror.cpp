@@ -25,7 +25,14 @@ Mirror HashTree(const std::string& root) {
     Mirror tree;
     if (!fs::is_directory(root))
         return tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const auto& entry = *it;
+        // The backup record's own folder at the root is the program's, not the mirror's.
+        if (it.depth() == 0 && entry.path().filename() == ".vantrel") {
+            it.disable_recursion_pending();
+            continue;
+        }
         if (!entry.is_regular_file())
             continue;
         std::ifstream in(entry.path(), std::ios::binary);
