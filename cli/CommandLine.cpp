@@ -27,6 +27,8 @@ constexpr JobOption kJobOptions[] = {
 };
 // Options that only shape a job; alone they would silently do nothing.
 constexpr const char* kJobSettingOptions[] = {"dest", "site", "proxy", "pause", "connections"};
+// Of those, the ones that shape how a job reaches the network, which verify never does.
+constexpr const char* kNetworkOptions[] = {"site", "proxy", "pause", "connections"};
 
 // Qt's own options of a window program (platform, style, geometry, ...). They are taken off the
 // command line by the application object, so they must not count as unknown here.
@@ -52,6 +54,9 @@ constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "nograb",
 QString Quoted(const QString& option) {
     return QStringLiteral("'--") + option + QLatin1Char('\'');
 }
+
+const QString kOnlyOneJob =
+    QStringLiteral("Give only one of '--folder', '--user', '--set', '--list' and '--verify'.");
 
 CommandLine BadUsage(const QString& error) {
     CommandLine line;
@@ -126,6 +131,9 @@ void AddCommandLineOptions(QCommandLineParser& parser) {
          QStringLiteral("Run the folder job for every line of FILE holding f=ID and the member "
                         "job for every line holding m=ID."),
          QStringLiteral("FILE")},
+        {QStringLiteral("verify"),
+         QStringLiteral("Check the copy under the destination against its backup record, "
+                        "offline: print each missing, damaged or unrecorded file and a summary.")},
         {QStringLiteral("dest"), QStringLiteral("Store the copy under DIR."),
          QStringLiteral("DIR")},
         {QStringLiteral("site"),
@@ -188,12 +196,20 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         if (!parser.isSet(name))
             continue;
         if (line.job != CommandJob::None)
-            return BadUsage(QStringLiteral("Give only one of '--folder', '--user', '--set' and "
-                                           "'--list'."));
+            return BadUsage(kOnlyOneJob);
         line.job = option.job;
         line.jobArgument = parser.value(name);
         if (line.jobArgument.isEmpty())
             return BadUsage(QStringLiteral("Empty value after %1.").arg(Quoted(name)));
+    }
+    if (parser.isSet(QStringLiteral("verify"))) {
+        if (line.job != CommandJob::None)
+            return BadUsage(kOnlyOneJob);
+        line.job = CommandJob::Verify;
+        for (const char* option : kNetworkOptions)
+            if (parser.isSet(QString::fromLatin1(option)))
+                return BadUsage(QStringLiteral("Option %1 does not apply to '--verify'.")
+                                    .arg(Quoted(QString::fromLatin1(option))));
     }
     // The window's set number field holds five characters; a longer number would be filed
     // under a shorter one's folder.
@@ -205,7 +221,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         for (const char* option : kJobSettingOptions)
             if (parser.isSet(QString::fromLatin1(option)))
                 return BadUsage(QStringLiteral("Option %1 needs a job: '--folder', '--user', "
-                                               "'--set' or '--list'.")
+                                               "'--set', '--list' or '--verify'.")
                                     .arg(Quoted(QString::fromLatin1(option))));
         return line;
     }
@@ -259,8 +275,8 @@ QString CommandLineHelpText() {
     // placeholder when no application object exists yet; say how it is used instead.
     QString options = parser.helpText();
     options.remove(0, options.indexOf(QLatin1Char('\n')) + 1);
-    return QStringLiteral("Usage: %1 [--folder ID | --user ID | --set NUMBER | --list FILE] "
-                          "[OPTION]...\n")
+    return QStringLiteral("Usage: %1 [--folder ID | --user ID | --set NUMBER | --list FILE | "
+                          "--verify] [OPTION]...\n")
                .arg(kProgram) +
            options +
            QStringLiteral(
@@ -271,6 +287,19 @@ QString CommandLineHelpText() {
                "options change them for that run only and are not stored. The job's log goes to\n"
                "standard output and ends with a summary; on a terminal, standard error shows the\n"
                "file in progress.\n"
+               "\n"
+               "Backup record:\n"
+               "  Every job keeps a record of the files it stored in .vantrel/record.sqlite at "
+               "the\n"
+               "  destination's root, and writes .vantrel/SHA256SUMS, which \"sha256sum -c\" run "
+               "in\n"
+               "  the destination checks. --verify [--dest DIR] checks the copy against the "
+               "record\n"
+               "  without the network: it prints \"missing\", \"damaged\" (another size or hash) "
+               "or\n"
+               "  \"unrecorded\" and the path of each finding, then a summary line; it exits 0 "
+               "when\n"
+               "  nothing is missing or damaged, 1 when something is, 2 when there is no record.\n"
                "\n"
                "Settings and destination:\n"
                "  The settings live in VantrelBackup.ini. An installed program (one in /usr/bin,\n"

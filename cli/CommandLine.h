@@ -19,7 +19,7 @@ enum class CommandAction {
     BadUsage, // print the error and a pointer to --help, end with status 2
 };
 
-enum class CommandJob { None, Folder, User, Set, List };
+enum class CommandJob { None, Folder, User, Set, List, Verify };
 
 enum class GallerySite { A, B };
 
@@ -35,7 +35,8 @@ struct CommandLine {
     QString error; // for BadUsage: one line, without the program's name
 
     CommandJob job = CommandJob::None;
-    QString jobArgument; // the folder ID, user ID, set number or list file, as given
+    QString jobArgument; // the folder ID, user ID, set number or list file, as given (none
+                         // for --verify)
 
     std::optional<QString> destination;
     std::optional<GallerySite> site;

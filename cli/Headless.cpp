@@ -4,6 +4,7 @@
 #include "cli/HeadlessProgress.h"
 #include "cli/HeadlessSettings.h"
 #include "cli/HeadlessText.h"
+#include "cli/HeadlessVerify.h"
 #include "engine/JobTally.h"
 #include "engine/PlainHost.h"
 #include "engine/Sites.h"
@@ -134,6 +135,16 @@ public:
                                   line_.jobArgument.toStdString() + "\n");
                 return 1;
             }
+            if (line_.job == CommandJob::Verify) {
+                const int status = RunVerify(
+                    VerifyDestination(), [this] { return host_.signal != 0; },
+                    ::isatty(STDERR_FILENO) == 1);
+                if (status >= 0)
+                    return status;
+                Write(stderr, std::string("VantrelBackup: cancelled by ") +
+                                  (host_.signal == SIGTERM ? "SIGTERM" : "SIGINT") + "\n");
+                return 128 + host_.signal;
+            }
             Configure();
             started = true;
             RunJob();
@@ -164,6 +175,15 @@ public:
 
 private:
     TBackupEngine& Engine() { return host_.Engine(); }
+
+    // The destination as the jobs take it: the option, the stored one, the current directory.
+    std::string VerifyDestination() const {
+        if (line_.destination)
+            return line_.destination->toStdString();
+        const std::string stored =
+            ReadStoredSettings(platform::SettingsFilePath("VantrelBackup.ini")).destination;
+        return stored.empty() ? QDir::currentPath().toStdString() : stored;
+    }
 
     // The window's stored fields first, then the options of this run over them.
     void Configure() {
@@ -247,6 +267,7 @@ private:
             Engine().RunBatchList(argument);
             break;
         case CommandJob::None:
+        case CommandJob::Verify:
             break;
         }
     }

@@ -346,7 +346,8 @@ TVerifyResult Verify(TBackupRecord& record,
         TRecordState state = TRecordState::Whole;
         if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             state = TRecordState::Missing;
-        else if (static_cast<uint64_t>(info.st_size) != row.size || TSha256::OfFile(file) != row.sha256)
+        else if (static_cast<uint64_t>(info.st_size) != row.size ||
+                 TSha256::OfFile(file) != row.sha256)
             state = TRecordState::Damaged;
         if (state == TRecordState::Missing) {
             ++result.missing;

@@ -454,3 +454,40 @@ TEST_F(HeadlessTest, TheJobsEventsAloneGiveTheSummaryAndTheExitStatus) {
     EXPECT_EQ(tally.fetched, 6);
     EXPECT_EQ(tally.failed, 2);
 }
+
+// A copy keeps its record: the server's dates, a checksum list sha256sum checks, and verify,
+// which finds three damaged files and one it does not know, and marks them.
+TEST_F(HeadlessTest, AJobKeepsItsRecordAndVerifyFindsTheDamage) {
+    fixture::GalleryModel model;
+    fixture::Folder& folder = model.AddMember("pelmark").AddFolder("Harbour").AddPictures(5, 900);
+    Serve(model);
+    ASSERT_EQ(Run(GalleryOptions("--folder", folder.Id())).status, 0);
+    const std::string dir = destination + "gallery/pelmark/Harbour/";
+    struct stat info {};
+    ASSERT_EQ(::stat((dir + "pic001.jpg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, fixture::kPictureTime);
+    const std::string check =
+        "cd '" + destination + "' && sha256sum --quiet -c .vantrel/SHA256SUMS";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+
+    std::filesystem::remove(dir + "pic001.jpg");
+    WriteFile(dir + "pic002.jpg", std::string(900, 'x'));
+    WriteFile(dir + "pic003.jpg", ReadFile(dir + "pic003.jpg") + "tail");
+    WriteFile(destination + "notes.txt", "mine");
+    const QStringList verify = {"--verify", "--dest", QString::fromStdString(destination)};
+    const Result found = Run(verify);
+    EXPECT_EQ(found.status, 1) << found.err;
+    EXPECT_EQ(found.out, "missing gallery/pelmark/Harbour/pic001.jpg\n"
+                         "damaged gallery/pelmark/Harbour/pic002.jpg\n"
+                         "damaged gallery/pelmark/Harbour/pic003.jpg\n"
+                         "unrecorded notes.txt\n"
+                         "Verify: 5 recorded, 2 whole, 1 missing, 2 damaged, 1 unrecorded\n");
+    EXPECT_EQ(Run(verify).out, found.out) << "the marks change no finding";
+
+    const Result none = Run({"--verify", "--dest", QString::fromStdString(destination + "none")});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err, "VantrelBackup: No backup record in " + destination + "none\n");
+    const Result misused = Run({"--verify", "--proxy", "h:1"});
+    EXPECT_EQ(misused.status, 2);
+    EXPECT_TRUE(Contains(misused.err, "Option '--proxy' does not apply to '--verify'."));
+}

@@ -381,6 +381,8 @@ Answer GalleryModel::SitePathAnswer(const std::string& path) const {
             Answer answer;
             answer.contentType = ContentTypeOf(rest);
             answer.body = picture->Content();
+            // Each picture's date, as a web server sends it.
+            answer.headers = "Last-Modified: " + std::string(kPictureDate) + "\r\n";
             return answer;
         }
     }

@@ -37,6 +37,10 @@
 
 namespace fixture {
 
+// The Last-Modified date every picture is sent with, and the time it stands for.
+inline constexpr const char* kPictureDate = "Sun, 06 Nov 1994 08:49:37 GMT";
+inline constexpr long kPictureTime = 784111777;
+
 // What goes wrong with the answer for one path (a page or a picture).
 struct Fault {
     enum class Kind {
