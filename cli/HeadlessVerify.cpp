@@ -18,18 +18,6 @@ void Write(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-const char* FindingWord(TVerifyFinding::Kind kind) {
-    switch (kind) {
-    case TVerifyFinding::Kind::Missing:
-        return "missing ";
-    case TVerifyFinding::Kind::Damaged:
-        return "damaged ";
-    case TVerifyFinding::Kind::Unrecorded:
-        return "unrecorded ";
-    }
-    return "";
-}
-
 struct Stopped {};
 
 } // namespace
@@ -77,12 +65,8 @@ int RunVerify(const std::string& destination, const std::function<bool()>& stopp
     }
     clear();
     std::string out;
-    for (const TVerifyFinding& finding : result.findings)
-        out += FindingWord(finding.kind) + finding.path + "\n";
-    out += "Verify: " + std::to_string(result.recorded) + " recorded, " +
-           std::to_string(result.whole) + " whole, " + std::to_string(result.missing) +
-           " missing, " + std::to_string(result.damaged) + " damaged, " +
-           std::to_string(result.unrecorded) + " unrecorded\n";
+    for (const std::string& line : VerifyLines(result))
+        out += line + "\n";
     Write(stdout, out);
     if (!result.updateError.empty())
         Write(stderr, "VantrelBackup: Cannot update backup record: " + result.updateError + "\n");

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <sys/stat.h>
 
 // Gives a job its folder of page files for as long as it runs. A folder that is there already
 // (made by a walk run on its own) is used and left to the engine.
@@ -162,6 +163,42 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     if (scheduler_)
         scheduler_->Drain();
     Host.Status(". . . done getting files");
+    return true;
+}
+
+bool TBackupEngine::RunVerifyJob() {
+    Host.ClearLog();
+    Host.Status("Verifying . . .");
+    const std::string destination = Host.Destination();
+    struct stat info {};
+    const std::string file =
+        platform::NativePath(destination + "/") + kRecordFolder + "/record.sqlite";
+    if (::stat(file.c_str(), &info) != 0) {
+        Host.Log("No backup record in " + destination);
+        Host.Status("No backup record in " + destination);
+        return false;
+    }
+    struct Stopped {};
+    try {
+        std::unique_ptr<TBackupRecord> record = TBackupRecord::Open(destination, false);
+        const TVerifyResult result = Verify(*record, [this](const std::string&) {
+            Host.ProcessMessages();
+            if (Host.Cancelled())
+                throw Stopped{};
+        });
+        const std::vector<std::string> lines = VerifyLines(result);
+        for (const std::string& line : lines)
+            Host.Log(line);
+        if (!result.updateError.empty())
+            Host.Log("Cannot update backup record: " + result.updateError);
+        Host.Status(lines.back());
+    } catch (const Stopped&) {
+        Host.Log("Cancel button pressed, verify stopped.");
+        return false;
+    } catch (const ERecordError& error) {
+        Host.Log("Cannot read backup record " + error.Message());
+        return false;
+    }
     return true;
 }
 

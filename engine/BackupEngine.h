@@ -59,6 +59,11 @@ public:
     // "\scans\<bucket>\<set>" for a set number, as the archive files its scans.
     static std::string ScanPath(const std::string& setNumber);
 
+    // Verifies the destination against its backup record, offline, as a job of the window: the
+    // findings and the summary go to the log, the summary to the status line; Cancel stops it.
+    // False when there is no record.
+    bool RunVerifyJob();
+
     // Runs Get by ID and Get by User for the IDs listed in "list.txt" in the current directory,
     // or in the list file named.
     void RunBatchList(const std::string& listFile = "list.txt");

@@ -397,6 +397,9 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
     if (FocusBlocksShortcuts())
         return;
     const auto held = shift & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    // Ctrl+Shift+V checks the copy against its record; not while a job runs.
+    if (held == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_V && !JobRunning())
+        RunJob([this] { return engine_->RunVerifyJob(); }, QStringLiteral("Verify"));
     if (held != Qt::ControlModifier)
         return;
     // A second job inside a running one would share its network clients; after Cancel, a job

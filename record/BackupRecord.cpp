@@ -386,3 +386,18 @@ TVerifyResult Verify(TBackupRecord& record,
     }
     return result;
 }
+
+std::vector<std::string> VerifyLines(const TVerifyResult& result) {
+    std::vector<std::string> lines;
+    for (const TVerifyFinding& finding : result.findings) {
+        const char* word = finding.kind == TVerifyFinding::Kind::Missing   ? "missing "
+                           : finding.kind == TVerifyFinding::Kind::Damaged ? "damaged "
+                                                                           : "unrecorded ";
+        lines.push_back(word + finding.path);
+    }
+    lines.push_back("Verify: " + std::to_string(result.recorded) + " recorded, " +
+                    std::to_string(result.whole) + " whole, " + std::to_string(result.missing) +
+                    " missing, " + std::to_string(result.damaged) + " damaged, " +
+                    std::to_string(result.unrecorded) + " unrecorded");
+    return lines;
+}

@@ -115,3 +115,7 @@ struct TVerifyResult {
 // not followed, partial files are not listed). progress, when given, is told each file's path.
 TVerifyResult Verify(TBackupRecord& record,
                      const std::function<void(const std::string&)>& progress = {});
+
+// What verify says, line by line: one per finding ("missing ", "damaged " or "unrecorded " and
+// the path), then "Verify: N recorded, N whole, N missing, N damaged, N unrecorded".
+std::vector<std::string> VerifyLines(const TVerifyResult& result);

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <fstream>
 
 // The real engine behind the real window: Ctrl+I backs up a folder of the fixture site, reached
 // through the proxy, and the window ends idle with the crawl's lines last in its log.
@@ -38,6 +39,19 @@ TEST_F(WindowTest, CtrlIBacksUpAFolderThroughTheWindow) {
     EXPECT_EQ(lines.first().toStdString(),
               "http://www.vantrelpix.com/cgi-bin/gallery.cgi?f=" + folder.Id());
     EXPECT_EQ(lines.last().toStdString(), folder.SitePath() + folder.Pictures().back().name);
+    EXPECT_TRUE(ShownErrors().empty());
+
+    // Ctrl+Shift+V checks the copy against its record as a job of the window.
+    std::ofstream(dir.path().toStdString() + "/gallery/pelmark/Trip/pic001.jpg") << "rot";
+    Press(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(Idle());
+    const std::string summary = "Verify: 6 recorded, 5 whole, 0 missing, 1 damaged, 0 unrecorded";
+    EXPECT_EQ(form->Memo1->toPlainText().toStdString(),
+              "damaged gallery/pelmark/Trip/pic001.jpg\n" + summary);
+    EXPECT_EQ(form->Label12->text().toStdString(), summary);
+    form->Edit1->setText(dir.path() + "/none");
+    Press(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(form->Memo1->toPlainText(), "No backup record in " + dir.path() + "/none");
     EXPECT_TRUE(ShownErrors().empty());
 }
 
