@@ -3,6 +3,7 @@
 #include "engine/PageScopes.h"
 #include "engine/Sites.h"
 #include "engine/StrUtils.h"
+#include "platform/FileSystem.h"
 
 std::string TBackupEngine::ScanPath(const std::string& setNumber) {
     const std::string T = setNumber;
@@ -73,6 +74,9 @@ void TBackupEngine::NMFTP1Connect() {
         NMFTP1.Disconnect();
         return;
     }
+    std::string remoteDir = platform::NativePath("/pub/brick/" + slashPath);
+    while (remoteDir.size() > 1 && remoteDir.back() == '/')
+        remoteDir.pop_back();
     NMFTP1.ParseList = true;
     NMFTP1.Vendor = 2411;
     Host.Status("Getting Directory Listing . . .");
@@ -98,7 +102,8 @@ void TBackupEngine::NMFTP1Connect() {
         Host.Log(scanPath + Name);
         listingDate_ = i < dates.size() ? dates[i] : std::string();
         MakeLocalDirs(Host.Destination(), scanPath);
-        DownloadFile(Host.Destination() + scanPath,
-                     std::string(sites::kInstructionsWebBase) + slashPath + Name, Name);
+        // The record names a scan by where it is on the archive.
+        DownloadFile(Host.Destination() + scanPath, "ftp://" + NMFTP1.Host + remoteDir + "/" + Name,
+                     Name);
     }
 }
