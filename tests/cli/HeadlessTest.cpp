@@ -1,6 +1,7 @@
 #include "engine/JobTally.h"
 #include "engine/PlainHost.h"
 #include "engine/Sites.h"
+#include "record/BackupRecord.h"
 #include "record/Sha256.h"
 #include "tests/cli/HeadlessFixture.h"
 #include "tests/support/GalleryModel.h"
@@ -12,6 +13,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -490,4 +493,40 @@ TEST_F(HeadlessTest, AJobKeepsItsRecordAndVerifyFindsTheDamage) {
     const Result misused = Run({"--verify", "--proxy", "h:1"});
     EXPECT_EQ(misused.status, 2);
     EXPECT_TRUE(Contains(misused.err, "Option '--proxy' does not apply to '--verify'."));
+}
+
+// A job killed at any moment leaves a record that opens and never says whole of a file that is
+// not: each run goes on in the same destination and is killed at another point.
+TEST_F(HeadlessTest, AKilledJobLeavesARecordThatAgreesWithTheTree) {
+    fixture::GalleryModel model;
+    fixture::Folder& folder = model.AddMember("pelmark").AddFolder("Many").AddPictures(120, 20000);
+    Serve(model);
+    site->SetLatency(40); // about 1.5 s a run, with a batch committed about once a second
+    size_t fewest = 120, most = 0;
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    for (int run = 0; run < 6; ++run) {
+        QProcess process;
+        Start(process, GalleryOptions("--folder", folder.Id()) << "--connections"
+                                                               << "4");
+        // The first run is killed well before its end; the later ones anywhere.
+        QThread::msleep(static_cast<unsigned long>(300 + std::rand() % (run == 0 ? 600 : 1500)));
+        process.kill();
+        process.waitForFinished(10000);
+
+        if (!std::filesystem::exists(destination + ".vantrel/record.sqlite"))
+            continue;
+        std::unique_ptr<TBackupRecord> record;
+        ASSERT_NO_THROW(record = TBackupRecord::Open(destination, false)) << "run " << run;
+        const std::vector<TRecordRow> rows = record->All();
+        fewest = std::min(fewest, rows.size());
+        most = std::max(most, rows.size());
+        for (const TRecordRow& row : rows) {
+            ASSERT_EQ(row.state, TRecordState::Whole);
+            const std::string file = destination + row.path;
+            EXPECT_EQ(std::filesystem::file_size(file), row.size) << row.path;
+            EXPECT_EQ(TSha256::OfFile(file), row.sha256) << row.path;
+        }
+    }
+    EXPECT_LT(fewest, 120u) << "no run was killed half way";
+    EXPECT_GT(most, 0u) << "no row was ever committed";
 }
