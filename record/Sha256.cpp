@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <unistd.h>
 #include <vector>
@@ -51,24 +52,30 @@ std::string TSha256::Of(const std::string& bytes) {
 }
 
 std::string TSha256::OfFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return {};
+    std::string digest = OfDescriptor(fd);
+    ::close(fd);
+    return digest;
+}
+
+std::string TSha256::OfDescriptor(int fd) {
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     TSha256 hash;
-    std::vector<char> buffer(1 << 20);
+    // One buffer for every file of the thread: zeroing a fresh megabyte per small file would
+    // cost more than hashing it.
+    constexpr size_t BufferSize = 1 << 20;
+    static thread_local const std::unique_ptr<char[]> buffer(new char[BufferSize]);
     for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t got = ::read(fd, buffer.get(), BufferSize);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            ::close(fd);
+        if (got < 0)
             return {};
-        }
         if (got == 0)
             break;
-        hash.Written(buffer.data(), static_cast<size_t>(got));
+        hash.Written(buffer.get(), static_cast<size_t>(got));
     }
-    ::close(fd);
     return hash.Hex();
 }

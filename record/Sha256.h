@@ -26,6 +26,9 @@ public:
     static std::string Of(const std::string& bytes);
     // The digest of a file (native path), read in large pieces; empty when it cannot be read.
     static std::string OfFile(const std::string& path);
+    // The digest of what an open file holds from its current position on; empty on a read
+    // error.
+    static std::string OfDescriptor(int fd);
 
 private:
     evp_md_ctx_st* context_;
