@@ -199,6 +199,7 @@ TFileStream::~TFileStream() {
 void TFileStream::Write(const void* data, size_t count) {
     if (observer_ != nullptr)
         observer_->Written(data, count);
+    written_ = written_ || count > 0;
     const char* bytes = static_cast<const char*>(data);
     while (count > 0) {
         const ssize_t written = ::write(fd_, bytes, count);
@@ -239,8 +240,10 @@ uint64_t TFileStream::Size() const {
 }
 
 void TFileStream::Truncate() {
-    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+    // A file nothing was written to yet (a new partial file) is empty already.
+    if (written_ && (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0))
         throw EFileError("Stream write error");
+    written_ = false;
     if (observer_ != nullptr)
         observer_->Restarted();
 }

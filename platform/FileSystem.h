@@ -76,7 +76,7 @@ public:
 
     // Raises EFCreateError "Cannot create file <name>" or EFOpenError "Cannot open file <name>".
     TFileStream(const std::string& fileName, Mode mode);
-    // Takes over a descriptor open for writing.
+    // Takes over a descriptor open for writing, of an empty file.
     TFileStream(const std::string& fileName, int fd) : fileName_(fileName), fd_(fd) {}
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;
@@ -101,4 +101,6 @@ private:
     std::string fileName_;
     int fd_ = -1;
     TWriteObserver* observer_ = nullptr;
+    // Whether anything was written since the file was last empty.
+    bool written_ = false;
 };

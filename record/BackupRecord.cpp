@@ -73,6 +73,13 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
+    // Ready for another run with new values.
+    Statement& Reset() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+        return *this;
+    }
+
     Statement& Bind(int index, const std::string& text) {
         sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
                           SQLITE_TRANSIENT);
@@ -147,6 +154,19 @@ sqlite3* OpenWith(const std::string& file, int flags, const char* vfs, bool prob
 
 } // namespace
 
+struct TBackupRecord::Statements {
+    explicit Statements(sqlite3* db)
+        : insert(db, "INSERT INTO files (path, url, size, sha256, last_modified, etag, "
+                     "first_stored, last_listed, state) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, "
+                     "?9) ON CONFLICT(path) DO UPDATE SET url = ?2, size = ?3, sha256 = ?4, "
+                     "last_modified = ?5, etag = ?6, last_listed = ?8, state = ?9"),
+          listed(db, "UPDATE files SET last_listed = ?2 WHERE path = ?1"),
+          state(db, "UPDATE files SET state = ?2 WHERE path = ?1"),
+          find(db, "SELECT path, url, size, sha256, last_modified, etag, first_stored, "
+                   "last_listed, state FROM files WHERE path = ?1") {}
+    Statement insert, listed, state, find;
+};
+
 std::unique_ptr<TBackupRecord> TBackupRecord::Open(const std::string& destination, bool create) {
     std::string root = platform::NativePath(destination);
     if (root.empty() || root.back() != '/')
@@ -169,6 +189,7 @@ std::unique_ptr<TBackupRecord> TBackupRecord::Open(const std::string& destinatio
     std::unique_ptr<TBackupRecord> record(new TBackupRecord(root, db));
     if (create)
         record->Execute(Schema);
+    record->statements_ = std::make_unique<Statements>(db);
     return record;
 }
 
@@ -181,6 +202,7 @@ TBackupRecord::~TBackupRecord() {
     } catch (...) {
         // What is not committed is lost; the tree is the truth and the next job takes it in.
     }
+    statements_.reset();
     sqlite3_close(db_);
 }
 
@@ -215,10 +237,7 @@ void TBackupRecord::CommitIfDue() {
 
 void TBackupRecord::Stored(const TRecordRow& row) {
     Begin();
-    Statement(db_, "INSERT INTO files (path, url, size, sha256, last_modified, etag, "
-                   "first_stored, last_listed, state) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
-                   "ON CONFLICT(path) DO UPDATE SET url = ?2, size = ?3, sha256 = ?4, "
-                   "last_modified = ?5, etag = ?6, last_listed = ?8, state = ?9")
+    statements_->insert.Reset()
         .Bind(1, row.path)
         .Bind(2, row.url)
         .Bind(3, static_cast<int64_t>(row.size))
@@ -234,29 +253,23 @@ void TBackupRecord::Stored(const TRecordRow& row) {
 
 void TBackupRecord::Listed(const std::string& path, std::time_t when) {
     Begin();
-    Statement(db_, "UPDATE files SET last_listed = ?2 WHERE path = ?1")
-        .Bind(1, path)
-        .Bind(2, static_cast<int64_t>(when))
-        .Step();
+    statements_->listed.Reset().Bind(1, path).Bind(2, static_cast<int64_t>(when)).Step();
     CommitIfDue();
 }
 
 void TBackupRecord::SetState(const std::string& path, TRecordState state) {
     Begin();
-    Statement(db_, "UPDATE files SET state = ?2 WHERE path = ?1")
-        .Bind(1, path)
-        .Bind(2, std::string(StateName(state)))
-        .Step();
+    statements_->state.Reset().Bind(1, path).Bind(2, std::string(StateName(state))).Step();
     CommitIfDue();
 }
 
 std::optional<TRecordRow> TBackupRecord::Find(const std::string& path) {
-    Statement select(db_, "SELECT path, url, size, sha256, last_modified, etag, first_stored, "
-                          "last_listed, state FROM files WHERE path = ?1");
-    select.Bind(1, path);
+    Statement& select = statements_->find.Reset().Bind(1, path);
     if (!select.Step())
         return std::nullopt;
-    return RowOf(select);
+    TRecordRow row = RowOf(select);
+    select.Reset(); // a statement left open would hold its read on the database
+    return row;
 }
 
 std::vector<TRecordRow> TBackupRecord::All() {

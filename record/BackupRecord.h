@@ -84,6 +84,9 @@ private:
 
     std::string destination_; // native, with a trailing "/"
     sqlite3* db_;
+    // The statements a job runs once per file, prepared once.
+    struct Statements;
+    std::unique_ptr<Statements> statements_;
     bool inBatch_ = false;
     std::chrono::steady_clock::time_point batchStarted_;
 };
