@@ -1,13 +1,11 @@
 #include "cli/HeadlessVerify.h"
 
-#include "platform/FileSystem.h"
 #include "record/BackupRecord.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 
 namespace cli {
 
@@ -23,11 +21,7 @@ struct Stopped {};
 } // namespace
 
 int RunVerify(const std::string& destination, const std::function<bool()>& stopped, bool progress) {
-    std::string root = platform::NativePath(destination);
-    if (root.empty() || root.back() != '/')
-        root += '/';
-    struct stat info {};
-    if (::stat((root + kRecordFolder + "/record.sqlite").c_str(), &info) != 0) {
+    if (!TBackupRecord::Exists(destination)) {
         Write(stderr, "VantrelBackup: No backup record in " + destination + "\n");
         return 2;
     }

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <sys/stat.h>
 
 // Gives a job its folder of page files for as long as it runs. A folder that is there already
 // (made by a walk run on its own) is used and left to the engine.
@@ -170,10 +169,7 @@ bool TBackupEngine::RunVerifyJob() {
     Host.ClearLog();
     Host.Status("Verifying . . .");
     const std::string destination = Host.Destination();
-    struct stat info {};
-    const std::string file =
-        platform::NativePath(destination + "/") + kRecordFolder + "/record.sqlite";
-    if (::stat(file.c_str(), &info) != 0) {
+    if (!TBackupRecord::Exists(destination)) {
         Host.Log("No backup record in " + destination);
         Host.Status("No backup record in " + destination);
         return false;

@@ -167,16 +167,30 @@ struct TBackupRecord::Statements {
     Statement insert, listed, state, find;
 };
 
-std::unique_ptr<TBackupRecord> TBackupRecord::Open(const std::string& destination, bool create) {
+namespace {
+
+// The destination as a native directory with its trailing "/".
+std::string RootOf(const std::string& destination) {
     std::string root = platform::NativePath(destination);
     if (root.empty() || root.back() != '/')
         root += '/';
+    return root;
+}
+
+} // namespace
+
+bool TBackupRecord::Exists(const std::string& destination) {
+    struct stat info {};
+    return ::stat((RootOf(destination) + kRecordFolder + "/record.sqlite").c_str(), &info) == 0;
+}
+
+std::unique_ptr<TBackupRecord> TBackupRecord::Open(const std::string& destination, bool create) {
+    const std::string root = RootOf(destination);
     const std::string folder = root + kRecordFolder;
     const std::string file = folder + "/record.sqlite";
     if (create && ::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
         throw ERecordError("Cannot make " + folder + ": " + std::strerror(errno));
-    struct stat info {};
-    if (!create && ::stat(file.c_str(), &info) != 0)
+    if (!create && !Exists(destination))
         throw ERecordError("No backup record in " + destination);
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     std::string error;

@@ -52,6 +52,8 @@ public:
     // Opens the record of destination (a native directory), making ".vantrel/" and the
     // database when create is set. Raises ERecordError with the reason.
     static std::unique_ptr<TBackupRecord> Open(const std::string& destination, bool create);
+    // Whether destination has a record file (which may still be unreadable).
+    static bool Exists(const std::string& destination);
     // Commits what is pending.
     ~TBackupRecord();
     TBackupRecord(const TBackupRecord&) = delete;
