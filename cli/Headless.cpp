@@ -120,7 +120,7 @@ public:
 class HeadlessRun {
 public:
     explicit HeadlessRun(const CommandLine& line)
-        : line_(line), progress_(host_.Engine(), ::isatty(STDERR_FILENO) == 1),
+        : line_(line), progress_(&host_.Engine(), ::isatty(STDERR_FILENO) == 1),
           signals_([this](int signal) { OnSignal(signal); }) {}
 
     int Exec() {

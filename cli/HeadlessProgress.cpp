@@ -37,7 +37,7 @@ void WriteErr(const std::string& text) {
 
 } // namespace
 
-TProgressLine::TProgressLine(const TBackupEngine& engine, bool enabled)
+TProgressLine::TProgressLine(const TBackupEngine* engine, bool enabled)
     : engine_(engine), enabled_(enabled) {
     if (!enabled_)
         return;
@@ -65,25 +65,28 @@ void TProgressLine::FileStarted(const std::string& name) {
 void TProgressLine::FileDone() {
     // Downloads side by side end in any order; the line stays while any is on its way.
     uint64_t bytes = 0, announced = 0;
-    if (engine_.DownloadsInFlight(bytes, announced) == 0)
+    if (engine_ == nullptr || engine_->DownloadsInFlight(bytes, announced) == 0)
         file_.clear();
 }
 
 uint64_t TProgressLine::BytesSoFar(uint64_t& announced) const {
     // A scan comes over the FTP session's data connection, a picture over the HTTP client.
-    if (engine_.NMFTP1.Connected()) {
-        const TPowersock* data = engine_.NMFTP1.DataConnection();
-        announced = engine_.NMFTP1.BytesExpected();
+    if (engine_ == nullptr)
+        return 0;
+    if (engine_->NMFTP1.Connected()) {
+        const TPowersock* data = engine_->NMFTP1.DataConnection();
+        announced = engine_->NMFTP1.BytesExpected();
         return data != nullptr ? data->BytesReceived() : 0;
     }
-    announced = engine_.NMHTTP1.BytesExpected();
-    return engine_.NMHTTP1.BytesReceived();
+    announced = engine_->NMHTTP1.BytesExpected();
+    return engine_->NMHTTP1.BytesReceived();
 }
 
 void TProgressLine::Draw() {
     std::string text;
     uint64_t flightBytes = 0, flightAnnounced = 0;
-    if (const size_t inFlight = engine_.DownloadsInFlight(flightBytes, flightAnnounced);
+    if (const size_t inFlight =
+            engine_ != nullptr ? engine_->DownloadsInFlight(flightBytes, flightAnnounced) : 0;
         inFlight > 0) {
         // Side by side: the file started last, how many more are on the way, and their bytes
         // together against the sizes announced so far.

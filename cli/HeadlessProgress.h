@@ -15,8 +15,9 @@ namespace cli {
 // erased before anything else is printed.
 class TProgressLine {
 public:
-    // A line that is not enabled prints nothing at all.
-    TProgressLine(const TBackupEngine& engine, bool enabled);
+    // A line that is not enabled prints nothing at all. Without an engine (the offline verify)
+    // the line shows the last status alone.
+    TProgressLine(const TBackupEngine* engine, bool enabled);
 
     // Every status of the job.
     void Status(const std::string& text);
@@ -31,7 +32,7 @@ private:
     void Draw();
     uint64_t BytesSoFar(uint64_t& announced) const;
 
-    const TBackupEngine& engine_;
+    const TBackupEngine* engine_;
     bool enabled_;
     QTimer timer_;
     std::string file_;   // empty between files

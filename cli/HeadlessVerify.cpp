@@ -1,5 +1,7 @@
 #include "cli/HeadlessVerify.h"
 
+#include "cli/HeadlessProgress.h"
+
 #include "record/BackupRecord.h"
 
 #include <QCoreApplication>
@@ -32,22 +34,17 @@ int RunVerify(const std::string& destination, const std::function<bool()>& stopp
         Write(stderr, "VantrelBackup: Cannot read backup record " + error.Message() + "\n");
         return 2;
     }
-    bool shown = false;
-    const auto clear = [&] {
-        if (shown)
-            Write(stderr, "\r\033[K");
-        shown = false;
-    };
+    // Redrawn at most ten times a second like a job's line, however fast small files go.
+    TProgressLine display(nullptr, progress);
+    const auto clear = [&] { display.Clear(); };
     TVerifyResult result;
     try {
         result = Verify(*record, [&](const std::string& path) {
             QCoreApplication::processEvents();
             if (stopped && stopped())
                 throw Stopped{};
-            if (progress) {
-                Write(stderr, "\r\033[KVerifying " + path.substr(0, 70));
-                shown = true;
-            }
+            if (progress)
+                display.Status("Verifying " + path);
         });
     } catch (const Stopped&) {
         clear();

@@ -232,31 +232,17 @@ bool TBackupEngine::SafeName(const std::string& name) {
     return false;
 }
 
-namespace {
-
-// The program's own folder at the destination's root is never the server's to write into.
-bool OwnFolder(const std::string& relativeDir) {
-    size_t start = 0;
-    while (start < relativeDir.size()) {
-        size_t end = relativeDir.find_first_of("/\\", start);
-        if (end == std::string::npos)
-            end = relativeDir.size();
-        const std::string component = relativeDir.substr(start, end - start);
-        if (!component.empty() && component != ".")
-            return http::AsciiLower(component) == ".vantrel";
-        start = end + 1;
-    }
-    return false;
-}
-
-} // namespace
-
 bool TBackupEngine::SafePlace(const std::string& relativeDir, const std::string& name) {
-    if (platform::IsSafeRelativePath(relativeDir) && !OwnFolder(relativeDir) &&
+    if (platform::IsSafeRelativePath(relativeDir) && !platform::IsOwnFolderPath(relativeDir) &&
         platform::IsSafeFileName(name) && !platform::IsPartFileName(name))
         return true;
     const bool joined = !relativeDir.empty() && relativeDir.back() == '\\';
-    Host.Log("** Skipping file " + relativeDir + (joined ? "" : "\\") + name);
+    const std::string place = relativeDir + (joined ? "" : "\\") + name;
+    Host.Log("** Skipping file " + place);
+    // What the place would have held is left out on purpose: it counts as refused.
+    TFileEvent refused;
+    refused.outcome = TDownloadOutcome::Skipped;
+    TellFileDone({}, place, refused);
     return false;
 }
 

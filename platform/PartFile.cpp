@@ -4,6 +4,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -58,6 +59,24 @@ bool IsPartFileName(std::string_view name) {
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
             return false;
     return true;
+}
+
+bool IsOwnFolderPath(std::string_view relativeDir) {
+    constexpr std::string_view own = ".vantrel";
+    size_t start = 0;
+    while (start < relativeDir.size()) {
+        size_t end = relativeDir.find_first_of("/\\", start);
+        if (end == std::string_view::npos)
+            end = relativeDir.size();
+        const std::string_view component = relativeDir.substr(start, end - start);
+        if (!component.empty() && component != ".")
+            return component.size() == own.size() &&
+                   std::equal(own.begin(), own.end(), component.begin(), [](char a, char b) {
+                       return a == (b >= 'A' && b <= 'Z' ? char(b - 'A' + 'a') : b);
+                   });
+        start = end + 1;
+    }
+    return false;
 }
 
 TCommit CommitFile(const std::string& from, const std::string& to) {

@@ -16,6 +16,9 @@ namespace platform {
 // Names of the shape a partial file is given: ".vantrel-" + 8 letters or digits + ".part". A
 // server's name of that shape is refused, so that a sweep can never delete a picture.
 bool IsPartFileName(std::string_view name);
+// True when the first component of a path below the destination is the program's own folder
+// ".vantrel" in any letter case (a case-insensitive file system would write into it).
+bool IsOwnFolderPath(std::string_view relativeDir);
 
 enum class TCommit {
     Committed,    // the file has its name

@@ -89,6 +89,13 @@ TEST(ServerNameGuard, RefusesWhatWouldLandOutsideTheDestination) {
         EXPECT_EQ(platform::IsSafeFileName(c.text), c.safeName) << c.text;
         EXPECT_EQ(platform::IsSafeRelativePath(c.text), c.safePath) << c.text;
     }
+    // The program's own folder at the destination's root is never a server's to write into.
+    const std::pair<std::string, bool> own[] = {
+        {"\\.vantrel\\", true},           {"/./.VanTrel/x/", true}, {".vantrel", true},
+        {"\\gallery\\.vantrel\\", false}, {"\\.vantrel2\\", false}, {"", false},
+    };
+    for (const auto& [path, refused] : own)
+        EXPECT_EQ(platform::IsOwnFolderPath(path), refused) << path;
 }
 
 TEST(TempFiles, AreNewHiddenAndNeverAFinishedName) {

@@ -100,8 +100,18 @@ TEST_F(EngineTest, HostileSiteCostsOnlyWhatItBreaks) {
         Engine().MultimediaDisabled = false;
         Engine().Connections = connections;
 
+        long refusedEvents = 0;
+        Engine().Events.FileDone = [&](const TFileEvent& file) {
+            refusedEvents += file.outcome == TDownloadOutcome::Skipped;
+        };
         ASSERT_TRUE(GetByUser("hostile"));
+        Engine().Events.FileDone = nullptr;
         logTimes.push_back(Clock::now());
+        // Each name or place the guard turns away is logged once and counted as refused once.
+        EXPECT_EQ(refusedEvents, std::count_if(log.begin(), log.end(), [](const std::string& l) {
+                      return l.starts_with("** Skipping file ");
+                  }));
+        EXPECT_GT(refusedEvents, 0);
         fixture::Mirror expected = fixture::ExpectedMirror(model, m);
         expected[own] = fixture::ContentHash("the user's own");
         EXPECT_EQ(OnDisk(), expected);
