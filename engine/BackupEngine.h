@@ -17,6 +17,8 @@
 class QTemporaryDir;
 class TFileStream;
 class TBackupRecord;
+class TRecordKeeper;
+class TDeferredSha256;
 namespace platform {
 class TPartFile;
 class TDirLock;
@@ -151,11 +153,14 @@ protected:
     // name came first, dropped as present); anything else is a failure with its log lines,
     // movies turned off after an HTTP one. part is null when no partial file could be made;
     // facts holds what the transfer learnt (its URL, the server's dates). True when the picture
-    // is there afterwards.
+    // is there afterwards; hash saw the partial file's writes and goes to the record with it.
     bool EndPicture(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
-                    bool whole, bool overFtp, TFileEvent facts);
-    // Tells a file's end: its path relative to the destination is worked out here.
-    void TellFileDone(const std::string& LocalDir, const std::string& Name, TFileEvent event);
+                    bool whole, bool overFtp, TFileEvent facts,
+                    std::unique_ptr<TDeferredSha256> hash);
+    // Tells a file's end: its path relative to the destination is worked out here. A stored
+    // file's hash goes with it to the record.
+    void TellFileDone(const std::string& LocalDir, const std::string& Name, TFileEvent event,
+                      std::unique_ptr<TDeferredSha256> hash = nullptr);
     // Tells why the job stops before its end.
     void TellStoppedEarly(TStopReason reason);
     // The destination's backup record for as long as a job runs: opened (and made) at its
@@ -163,9 +168,12 @@ protected:
     // in the log, and the job runs without it.
     class RecordScope;
     void OpenRecord();
+    // Whether a stored file goes to the record (one is open, or comes with the first file).
+    bool Recording() const { return record_ != nullptr || recordPending_; }
     // Keeps a file's end in the record: a stored file, or a present one (taken in, hashed, the
     // first time a job meets it).
-    void RecordFile(const std::string& LocalDir, const std::string& Name, const TFileEvent& file);
+    void RecordFile(const std::string& LocalDir, const std::string& Name, const TFileEvent& file,
+                    std::unique_ptr<TDeferredSha256> hash);
 
     TJobHost& Host;
 
@@ -204,7 +212,7 @@ private:
     std::unique_ptr<QTemporaryDir> scratch_;
     // Held on the page folder while it lives, so that another job's sweep leaves it alone.
     std::unique_ptr<platform::TDirLock> scratchLock_;
-    std::unique_ptr<TBackupRecord> record_;
+    std::unique_ptr<TRecordKeeper> record_;
     bool recordPending_ = false; // a job runs that has not opened its record yet
     // The folders whose leftovers this job has swept already (comparable paths).
     std::set<std::string> sweptDirs_;

@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/PartFile.h"
 #include "record/BackupRecord.h"
+#include "record/RecordKeeper.h"
 #include "record/Sha256.h"
 
 #include <ctime>
@@ -59,7 +60,7 @@ bool TBackupEngine::FetchOverFtp(const std::string& Name, TFileStream& part) {
 }
 
 void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string& Name,
-                                 TFileEvent event) {
+                                 TFileEvent event, std::unique_ptr<TDeferredSha256> hash) {
     if (event.outcome == TDownloadOutcome::Skipped) {
         event.path = Name;
     } else {
@@ -70,7 +71,7 @@ void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string&
         while (!event.path.empty() && event.path.front() == '/')
             event.path.erase(0, 1);
     }
-    RecordFile(LocalDir, Name, event);
+    RecordFile(LocalDir, Name, event, std::move(hash));
     if (Events.FileDone)
         Events.FileDone(event);
 }
@@ -78,45 +79,49 @@ void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string&
 void TBackupEngine::OpenRecord() {
     recordPending_ = false;
     try {
-        record_ = TBackupRecord::Open(Host.Destination(), true);
+        record_ = TRecordKeeper::Open(Host.Destination());
     } catch (const ERecordError& error) {
         Host.Log("**No backup record: " + error.Message());
     }
 }
 
 void TBackupEngine::RecordFile(const std::string& LocalDir, const std::string& Name,
-                               const TFileEvent& file) {
+                               const TFileEvent& file, std::unique_ptr<TDeferredSha256> hash) {
     if (file.outcome != TDownloadOutcome::Fetched && file.outcome != TDownloadOutcome::Present)
         return;
     if (!record_ && recordPending_)
         OpenRecord();
     if (!record_)
         return;
-    const std::time_t now = std::time(nullptr);
-    try {
-        if (file.outcome == TDownloadOutcome::Present && record_->Find(file.path)) {
-            record_->Listed(file.path, now);
-            return;
-        }
-        // A file stored now, or one the record has not met (from before the record, or copied
-        // in): the record takes it with its hash.
-        TRecordRow row;
-        row.path = file.path;
-        row.url = file.url;
-        row.size = file.bytes;
-        row.sha256 = file.outcome == TDownloadOutcome::Fetched
-                         ? file.sha256
-                         : TSha256::OfFile(platform::NativePath(LocalDir + Name));
-        row.lastModified = file.lastModified;
-        row.etag = file.etag;
-        row.firstStored = row.lastListed = now;
-        if (!row.sha256.empty())
-            record_->Stored(row);
-    } catch (const ERecordError& error) {
-        // The copy goes on without its record.
-        Host.Log("**No backup record: " + error.Message());
+    // The record's own thread writes it; an error it met is said once and the copy goes on
+    // without its record.
+    if (const std::string error = record_->TakeError(); !error.empty()) {
+        Host.Log("**No backup record: " + error);
         record_.reset();
+        return;
     }
+    const std::time_t now = std::time(nullptr);
+    if (file.outcome == TDownloadOutcome::Present && record_->Find(file.path) != nullptr) {
+        record_->Listed(file.path, now);
+        return;
+    }
+    // A file stored now, or one the record has not met (from before the record, or copied in):
+    // the record takes it with its hash.
+    TRecordRow row;
+    row.path = file.path;
+    row.url = file.url;
+    row.size = file.bytes;
+    row.lastModified = file.lastModified;
+    row.etag = file.etag;
+    row.firstStored = row.lastListed = now;
+    // A stored file's hash is made from its writes on the record's thread.
+    if (file.outcome == TDownloadOutcome::Fetched && hash) {
+        record_->Stored(std::move(row), std::move(hash));
+        return;
+    }
+    row.sha256 = TSha256::OfFile(platform::NativePath(LocalDir + Name));
+    if (!row.sha256.empty())
+        record_->Stored(std::move(row));
 }
 
 void TBackupEngine::TellStoppedEarly(TStopReason reason) {
@@ -162,8 +167,8 @@ bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string
 }
 
 bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& LocalDir,
-                               const std::string& Name, bool whole, bool overFtp,
-                               TFileEvent facts) {
+                               const std::string& Name, bool whole, bool overFtp, TFileEvent facts,
+                               std::unique_ptr<TDeferredSha256> hash) {
     const std::string target = LocalDir + Name;
     // The file keeps the server's date for it, when the server gave one that can be read.
     if (whole && part != nullptr) {
@@ -183,10 +188,10 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
                                                                : TDownloadOutcome::Present;
         // The file there is the copy that came first, which this hash need not describe.
         if (commit == platform::TCommit::TargetExists)
-            facts.sha256.clear();
+            hash.reset();
         const int64_t size = platform::FileSize(target);
         facts.bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
-        TellFileDone(LocalDir, Name, std::move(facts));
+        TellFileDone(LocalDir, Name, std::move(facts), std::move(hash));
         return true;
     }
     if (part != nullptr)
@@ -200,7 +205,6 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
     }
     facts.outcome = TDownloadOutcome::Failed;
     facts.bytes = 0;
-    facts.sha256.clear();
     TellFileDone(LocalDir, Name, std::move(facts));
     return false;
 }
@@ -221,11 +225,13 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     // test above would keep for ever.
     const bool overFtp = NMFTP1.Connected();
     bool whole = false;
-    TSha256 hash; // outlives the partial file, which shows it every write
+    // Sees every write of the partial file, for the record; a job without one hashes nothing.
+    std::unique_ptr<TDeferredSha256> hash =
+        Recording() ? std::make_unique<TDeferredSha256>() : nullptr;
     std::unique_ptr<platform::TPartFile> part;
     try {
         part = std::make_unique<platform::TPartFile>(LocalDir);
-        part->Stream().SetObserver(&hash);
+        part->Stream().SetObserver(hash.get());
         whole = overFtp ? FetchOverFtp(Name, part->Stream()) : FetchOverHttp(URL, part->Stream());
     } catch (const std::exception& error) {
         // A cancelled job stops here, and a session that could not be opened anew ends it.
@@ -239,14 +245,15 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
         whole = false;
     }
     TFileEvent facts = Outcome(TDownloadOutcome::Failed, URL);
-    facts.sha256 = hash.Hex();
     if (overFtp) {
         facts.listingDate = listingDate_;
     } else {
         facts.lastModified = NMHTTP1.LastModified();
         facts.etag = NMHTTP1.ETag();
     }
-    (void)EndPicture(part.get(), LocalDir, Name, whole, overFtp, std::move(facts));
+    if (part)
+        part->Stream().SetObserver(nullptr);
+    (void)EndPicture(part.get(), LocalDir, Name, whole, overFtp, std::move(facts), std::move(hash));
 
     if (Host.PauseEnabled()) {
         const int seconds = Host.PauseSeconds();

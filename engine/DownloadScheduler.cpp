@@ -89,7 +89,8 @@ void TDownloadScheduler::Start(const Picture& picture) {
         engine_.Events.FileStarted(picture.name);
     (void)platform::ForceDirectories(picture.localDir);
     try {
-        flight->hash = std::make_unique<TSha256>();
+        if (engine_.Recording())
+            flight->hash = std::make_unique<TDeferredSha256>();
         flight->part = std::make_unique<platform::TPartFile>(picture.localDir);
         flight->part->Stream().SetObserver(flight->hash.get());
         THttpTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,
@@ -121,8 +122,6 @@ void TDownloadScheduler::Start(const Picture& picture) {
 void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
     TFileEvent facts;
     facts.url = flight->url;
-    if (flight->hash)
-        facts.sha256 = flight->hash->Hex();
     if (flight->part)
         flight->part->Stream().SetObserver(nullptr);
     if (flight->transfer) {
@@ -131,9 +130,11 @@ void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
         ended_.push_back(std::move(flight->transfer));
     }
     const std::unique_ptr<platform::TPartFile> part = std::move(flight->part);
+    std::unique_ptr<TDeferredSha256> hash = std::move(flight->hash);
     const std::string name = flight->name, localDir = flight->localDir;
     flights_.erase(flight);
-    (void)engine_.EndPicture(part.get(), localDir, name, whole, false, std::move(facts));
+    (void)engine_.EndPicture(part.get(), localDir, name, whole, false, std::move(facts),
+                             std::move(hash));
     Pump();
 }
 

@@ -12,7 +12,7 @@
 
 class TBackupEngine;
 class THttpTransfer;
-class TSha256;
+class TDeferredSha256;
 namespace platform {
 class TPartFile;
 }
@@ -78,7 +78,7 @@ private:
     struct Flight {
         std::string name, localDir, target; // target: comparable
         std::string url;
-        std::unique_ptr<TSha256> hash; // sees the partial file's writes
+        std::unique_ptr<TDeferredSha256> hash; // sees the partial file's writes
         std::unique_ptr<platform::TPartFile> part;
         std::unique_ptr<THttpTransfer> transfer;
         uint64_t heardAtTick = 0;

@@ -29,8 +29,6 @@ struct TFileEvent {
     std::string lastModified, etag;
     // An FTP file's date as its listing line gives it.
     std::string listingDate;
-    // Fetched: the SHA-256 of the stored file, 64 lowercase hex digits, made as it was written.
-    std::string sha256;
 };
 
 // Why a job stopped before its end.

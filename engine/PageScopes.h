@@ -2,7 +2,7 @@
 
 #include "engine/BackupEngine.h"
 #include "platform/FileSystem.h"
-#include "record/BackupRecord.h"
+#include "record/RecordKeeper.h"
 
 #include <string>
 
@@ -51,7 +51,7 @@ public:
         if (!engine_.record_)
             return;
         try {
-            engine_.record_->WriteChecksumList();
+            engine_.record_->Finish();
         } catch (const std::exception& error) {
             try {
                 engine_.Host.Log("**No backup record: " + std::string(error.what()));

@@ -311,12 +311,13 @@ std::string ChecksumLine(const std::string& sha256, const std::string& path) {
     return (special ? "\\" : "") + sha256 + "  " + escaped + "\n";
 }
 
-void TBackupRecord::WriteChecksumList() {
+void TBackupRecord::WriteChecksumList(const std::function<bool(const std::string&)>& onDisk) {
     Commit();
     std::string list;
     for (const TRecordRow& row : All()) {
         struct stat info {};
-        if (::lstat((destination_ + row.path).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        if ((onDisk && onDisk(row.path)) ||
+            (::lstat((destination_ + row.path).c_str(), &info) == 0 && S_ISREG(info.st_mode)))
             list += ChecksumLine(row.sha256, row.path);
     }
     const std::string target = destination_ + kRecordFolder + "/SHA256SUMS";

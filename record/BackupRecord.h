@@ -74,8 +74,9 @@ public:
 
     // Rewrites ".vantrel/SHA256SUMS" atomically in sha256sum's format: a line per recorded file
     // that is on disk, sorted by path bytes, so that "sha256sum -c .vantrel/SHA256SUMS" run in
-    // the destination checks the copy without this program.
-    void WriteChecksumList();
+    // the destination checks the copy without this program. A file onDisk says is there (one
+    // the job has just stored or met) is not looked for again.
+    void WriteChecksumList(const std::function<bool(const std::string& path)>& onDisk = {});
 
     const std::string& Destination() const { return destination_; }
 

@@ -23,8 +23,18 @@ void TSha256::Written(const void* data, size_t count) {
     EVP_DigestUpdate(context_, data, count);
 }
 
+namespace {
+
+// The digest fetched from its provider once: a lookup per file costs more than hashing 20 KB.
+const EVP_MD* Sha256Digest() {
+    static EVP_MD* const digest = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return digest != nullptr ? digest : EVP_sha256();
+}
+
+} // namespace
+
 void TSha256::Restarted() {
-    EVP_DigestInit_ex(context_, EVP_sha256(), nullptr);
+    EVP_DigestInit_ex(context_, Sha256Digest(), nullptr);
 }
 
 std::string TSha256::Hex() const {
@@ -78,4 +88,31 @@ std::string TSha256::OfDescriptor(int fd) {
         hash.Written(buffer.get(), static_cast<size_t>(got));
     }
     return hash.Hex();
+}
+
+namespace {
+constexpr size_t KeepAtMost = 1 << 20;
+}
+
+void TDeferredSha256::Written(const void* data, size_t count) {
+    if (!running_ && kept_.size() + count > KeepAtMost) {
+        running_ = std::make_unique<TSha256>();
+        running_->Written(kept_.data(), kept_.size());
+        std::string().swap(kept_);
+    }
+    if (running_)
+        running_->Written(data, count);
+    else
+        kept_.append(static_cast<const char*>(data), count);
+}
+
+void TDeferredSha256::Restarted() {
+    kept_.clear();
+    running_.reset();
+}
+
+std::string TDeferredSha256::Hex() {
+    if (running_)
+        return running_->Hex();
+    return TSha256::Of(kept_);
 }

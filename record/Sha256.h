@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 struct evp_md_ctx_st;
@@ -32,4 +33,20 @@ public:
 
 private:
     evp_md_ctx_st* context_;
+};
+
+// The SHA-256 of a file as it is written, made when asked for rather than at each write. A
+// small file's bytes are kept (copying them costs a fraction of hashing them), so that the
+// record's own thread can hash them beside the job; from a megabyte on they are hashed as they
+// come, so a large file is never held in memory.
+class TDeferredSha256 : public TWriteObserver {
+public:
+    void Written(const void* data, size_t count) override;
+    void Restarted() override;
+    // The digest of everything written since the start, as TSha256::Hex gives it.
+    std::string Hex();
+
+private:
+    std::string kept_;
+    std::unique_ptr<TSha256> running_; // from the first megabyte on
 };

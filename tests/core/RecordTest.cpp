@@ -1,7 +1,9 @@
 #include "record/BackupRecord.h"
+#include "record/RecordKeeper.h"
 #include "record/Sha256.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,4 +70,44 @@ TEST(BackupRecord, ChecksumLinesEscapeAsSha256sumDoes) {
     const std::string hash(64, 'f');
     EXPECT_EQ(ChecksumLine(hash, "a/b.jpg"), hash + "  a/b.jpg\n");
     EXPECT_EQ(ChecksumLine(hash, "a\\b\nc\rd"), "\\" + hash + "  a\\\\b\\nc\\rd\n");
+}
+
+// A job's record: what it is told shows at once, and reaches the database from the writing
+// thread with each stored file's hash made from the bytes it kept, large files included.
+TEST(BackupRecord, AJobsKeeperWritesWhatItIsToldWithTheHashesOfTheWrites) {
+    QTemporaryDir temp;
+    const std::string dest = temp.path().toStdString() + "/";
+    const std::string large((1 << 20) + 5, 'L');
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a.jpg", "small"}, {"dir/large.bin", large}, {"empty.jpg", ""}};
+    {
+        auto keeper = TRecordKeeper::Open(dest);
+        for (const auto& [path, bytes] : files) {
+            Write(dest + path, bytes);
+            auto hash = std::make_unique<TDeferredSha256>();
+            hash->Written("a redirect's body", 17);
+            hash->Restarted();
+            for (size_t at = 0; at < bytes.size(); at += 4096)
+                hash->Written(bytes.data() + at, std::min<size_t>(4096, bytes.size() - at));
+            keeper->Stored(
+                {path, "http://x/" + path, bytes.size(), "", "", "", 100, 100, TRecordState::Whole},
+                std::move(hash));
+        }
+        keeper->Stored({"a.jpg", "http://y/a.jpg", 5, TSha256::Of("small"), "", "", 200, 200,
+                        TRecordState::Whole});
+        ASSERT_NE(keeper->Find("a.jpg"), nullptr);
+        EXPECT_EQ(keeper->Find("a.jpg")->firstStored, 100) << "the first storing is kept";
+        EXPECT_EQ(keeper->Find("b.jpg"), nullptr);
+        keeper->Finish();
+    }
+    auto record = TBackupRecord::Open(dest, false);
+    for (const auto& [path, bytes] : files) {
+        const auto row = record->Find(path);
+        ASSERT_TRUE(row) << path;
+        EXPECT_EQ(row->sha256, TSha256::Of(bytes)) << path;
+    }
+    EXPECT_EQ(record->Find("a.jpg")->url, "http://y/a.jpg");
+    EXPECT_EQ(record->Find("a.jpg")->firstStored, 100);
+    EXPECT_EQ(
+        std::system(("cd '" + dest + "' && sha256sum --quiet -c .vantrel/SHA256SUMS").c_str()), 0);
 }
