@@ -5,6 +5,7 @@
 #include "record/BackupRecord.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <cstdio>
 #include <string>
@@ -39,7 +40,14 @@ int RunVerify(const std::string& destination, const std::function<bool()>& stopp
     const auto clear = [&] { display.Clear(); };
     TVerifyResult result;
     try {
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
         result = Verify(*record, [&](const std::string& path) {
+            // A signal's stop and the line's timer are seen a few times a second, not for each
+            // of thousands of small files.
+            if (sinceEvents.elapsed() < 20)
+                return;
+            sinceEvents.restart();
             QCoreApplication::processEvents();
             if (stopped && stopped())
                 throw Stopped{};

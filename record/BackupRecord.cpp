@@ -349,12 +349,18 @@ void RegularFiles(const std::string& root, const std::string& relative,
         if (name == "." || name == ".." || (relative.empty() && name == kRecordFolder))
             continue;
         const std::string path = relative + name;
-        struct stat info {};
-        if (::lstat((root + path).c_str(), &info) != 0)
-            continue;
-        if (S_ISDIR(info.st_mode))
+        // Most file systems say an entry's type in the listing; the others are asked.
+        bool directory = type == DT_DIR, regular = type == DT_REG;
+        if (type == DT_UNKNOWN) {
+            struct stat info {};
+            if (::lstat((root + path).c_str(), &info) != 0)
+                continue;
+            directory = S_ISDIR(info.st_mode);
+            regular = S_ISREG(info.st_mode);
+        }
+        if (directory)
             RegularFiles(root, path + "/", files);
-        else if (S_ISREG(info.st_mode) && !platform::IsPartFileName(name))
+        else if (regular && !platform::IsPartFileName(name))
             files.push_back(path);
     }
 }
@@ -380,7 +386,7 @@ TVerifyResult Verify(TBackupRecord& record,
         if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
             states[i] = TRecordState::Missing;
         else if (static_cast<uint64_t>(info.st_size) != rows[i].size ||
-                 TSha256::OfDescriptor(fd) != rows[i].sha256)
+                 TSha256::OfDescriptor(fd, info.st_size) != rows[i].sha256)
             states[i] = TRecordState::Damaged;
         if (fd >= 0)
             ::close(fd);

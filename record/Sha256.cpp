@@ -70,12 +70,13 @@ std::string TSha256::OfFile(const std::string& path) {
     return digest;
 }
 
-std::string TSha256::OfDescriptor(int fd) {
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    TSha256 hash;
+std::string TSha256::OfDescriptor(int fd, int64_t size) {
     // One buffer for every file of the thread: zeroing a fresh megabyte per small file would
     // cost more than hashing it.
     constexpr size_t BufferSize = 1 << 20;
+    if (size < 0 || size >= static_cast<int64_t>(BufferSize))
+        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    TSha256 hash;
     static thread_local const std::unique_ptr<char[]> buffer(new char[BufferSize]);
     for (;;) {
         const ssize_t got = ::read(fd, buffer.get(), BufferSize);

@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,8 +29,8 @@ public:
     // The digest of a file (native path), read in large pieces; empty when it cannot be read.
     static std::string OfFile(const std::string& path);
     // The digest of what an open file holds from its current position on; empty on a read
-    // error.
-    static std::string OfDescriptor(int fd);
+    // error. size, when known, spares a small file the read-ahead advice.
+    static std::string OfDescriptor(int fd, int64_t size = -1);
 
 private:
     evp_md_ctx_st* context_;
