@@ -157,6 +157,12 @@ protected:
     bool EndPicture(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
                     bool whole, bool overFtp, TFileEvent facts,
                     std::unique_ptr<TDeferredSha256> hash);
+    // LocalDir + Name relative to the destination, "/" separators, no leading "/".
+    std::string RelativePath(const std::string& LocalDir, const std::string& Name) const;
+    // Whether a present file (size bytes) is not what the record says was stored at path.
+    bool NeedsRepair(const std::string& path, int64_t size) const;
+    // ".vantrel/" + kind + "/" + the run's date at the destination: where a replaced copy goes.
+    std::string AsideFolder(const char* kind) const;
     // Tells a file's end: its path relative to the destination is worked out here. A stored
     // file's hash goes with it to the record.
     void TellFileDone(const std::string& LocalDir, const std::string& Name, TFileEvent event,
@@ -216,6 +222,8 @@ private:
     bool recordPending_ = false; // a job runs that has not opened its record yet
     // The folders whose leftovers this job has swept already (comparable paths).
     std::set<std::string> sweptDirs_;
+    std::set<std::string> repairs_; // present files being fetched again (comparable paths)
+    std::string runDate_;           // YYYY-MM-DD, local time, when the job started
     unsigned scratchPages_ = 0;
     // An FTP transfer is not the HTTP watchdog's to cancel: it has a time limit of its own.
     bool ftpTransferActive_ = false;

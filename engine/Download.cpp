@@ -59,18 +59,36 @@ bool TBackupEngine::FetchOverFtp(const std::string& Name, TFileStream& part) {
     return true;
 }
 
+std::string TBackupEngine::RelativePath(const std::string& LocalDir,
+                                        const std::string& Name) const {
+    const std::string root = platform::ComparablePath(Host.Destination() + "/");
+    std::string path = platform::ComparablePath(LocalDir + Name);
+    if (path.starts_with(root))
+        path.erase(0, root.size());
+    while (!path.empty() && path.front() == '/')
+        path.erase(0, 1);
+    return path;
+}
+
+bool TBackupEngine::NeedsRepair(const std::string& path, int64_t size) const {
+    if (!record_)
+        return false;
+    const TRecordRow* row = record_->Find(path);
+    return row != nullptr &&
+           (row->state == TRecordState::Damaged || row->state == TRecordState::Missing ||
+            size < 0 || static_cast<uint64_t>(size) != row->size);
+}
+
+std::string TBackupEngine::AsideFolder(const char* kind) const {
+    std::string root = platform::NativePath(Host.Destination());
+    if (root.empty() || root.back() != '/')
+        root += '/';
+    return root + kRecordFolder + "/" + kind + "/" + runDate_;
+}
+
 void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string& Name,
                                  TFileEvent event, std::unique_ptr<TDeferredSha256> hash) {
-    if (event.outcome == TDownloadOutcome::Skipped) {
-        event.path = Name;
-    } else {
-        std::string root = platform::ComparablePath(Host.Destination() + "/");
-        event.path = platform::ComparablePath(LocalDir + Name);
-        if (event.path.starts_with(root))
-            event.path.erase(0, root.size());
-        while (!event.path.empty() && event.path.front() == '/')
-            event.path.erase(0, 1);
-    }
+    event.path = event.outcome == TDownloadOutcome::Skipped ? Name : RelativePath(LocalDir, Name);
     RecordFile(LocalDir, Name, event, std::move(hash));
     if (Events.FileDone)
         Events.FileDone(event);
@@ -154,11 +172,16 @@ bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string
         return false;
     }
     // A file already there is never fetched again: a second run over a gallery costs nothing.
+    // Unless the record knows it is not the file it stored (verify found it damaged or missing,
+    // or its size changed): then it is fetched again, and set aside once the new copy is whole.
     const std::string target = LocalDir + Name;
     if (platform::FileExists(target)) {
-        TellFileDone(LocalDir, Name,
-                     Outcome(TDownloadOutcome::Present, URL, platform::FileSize(target)));
-        return false;
+        const int64_t size = platform::FileSize(target);
+        if (!NeedsRepair(RelativePath(LocalDir, Name), size)) {
+            TellFileDone(LocalDir, Name, Outcome(TDownloadOutcome::Present, URL, size));
+            return false;
+        }
+        repairs_.insert(platform::ComparablePath(target));
     }
     // What a killed run left in this folder goes before the job stores its first file there.
     if (sweptDirs_.insert(platform::ComparablePath(LocalDir)).second)
@@ -179,8 +202,19 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
         if (date)
             (void)part->SetModified(*date);
     }
+    // A copy being repaired goes aside only now that its new copy is whole, and comes back
+    // if the new one cannot take its name: nothing of the user's is ever deleted.
+    const bool repair = repairs_.erase(platform::ComparablePath(target)) > 0;
+    std::string aside;
+    if (whole && part != nullptr && repair) {
+        aside = platform::SetAside(platform::NativePath(target), AsideFolder("damaged"),
+                                   RelativePath(LocalDir, Name));
+        whole = !aside.empty();
+    }
     const platform::TCommit commit =
         whole && part != nullptr ? part->Commit(target) : platform::TCommit::Failed;
+    if (!aside.empty() && commit != platform::TCommit::Committed)
+        (void)platform::CommitFile(aside, platform::NativePath(target));
     // Another spelling of the same name (or, on a destination that ignores case, another
     // name) came first: its file stays, and this copy was the same picture fetched twice.
     if (commit == platform::TCommit::Committed || commit == platform::TCommit::TargetExists) {

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "record/RecordKeeper.h"
 
+#include <ctime>
 #include <string>
 
 // Marks a listing page's walk as open for as long as the walk runs, so that a link back to it
@@ -42,6 +43,13 @@ public:
     // A destination that is not there yet (Get by User does not make it) gets its record with
     // its first file.
     explicit RecordScope(TBackupEngine& engine) : engine_(engine) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        char date[16] = "";
+        if (::localtime_r(&now, &local) != nullptr)
+            std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+        engine_.runDate_ = date;
+        engine_.repairs_.clear();
         engine_.recordPending_ = true;
         if (platform::DirectoryExists(engine_.Host.Destination()))
             engine_.OpenRecord();

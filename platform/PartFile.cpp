@@ -61,6 +61,26 @@ bool IsPartFileName(std::string_view name) {
     return true;
 }
 
+std::string SetAside(const std::string& file, const std::string& folder,
+                     const std::string& relative) {
+    const std::string place = folder + "/" + relative;
+    const size_t slash = place.find_last_of('/');
+    if (!ForceDirectories(place.substr(0, slash)))
+        return {};
+    for (int n = 1; n < 10000; ++n) {
+        const std::string target = n == 1 ? place : place + "." + std::to_string(n);
+        switch (CommitFile(file, target)) {
+        case TCommit::Committed:
+            return target;
+        case TCommit::TargetExists:
+            continue;
+        case TCommit::Failed:
+            return {};
+        }
+    }
+    return {};
+}
+
 bool IsOwnFolderPath(std::string_view relativeDir) {
     constexpr std::string_view own = ".vantrel";
     size_t start = 0;

@@ -31,6 +31,10 @@ enum class TCommit {
 // without hard links) an existence test and a rename. A destination that ignores letter case
 // answers "there" for a name that differs only in case, which keeps both files.
 TCommit CommitFile(const std::string& from, const std::string& to);
+// Moves a file into folder (made as needed) under relative, never over a file already there:
+// a name taken gets ".2", ".3" ... appended. The place it took, or empty when it could not move.
+std::string SetAside(const std::string& file, const std::string& folder,
+                     const std::string& relative);
 
 class TPartFile {
 public:

@@ -493,6 +493,30 @@ TEST_F(HeadlessTest, AJobKeepsItsRecordAndVerifyFindsTheDamage) {
                          "Verify: 5 recorded, 2 whole, 1 missing, 2 damaged, 1 unrecorded\n");
     EXPECT_EQ(Run(verify).out, found.out) << "the marks change no finding";
 
+    // The next job fetches again what verify marked and what changed size since, sets each old
+    // copy aside once its new one is whole, and keeps a copy whose fetch fails where it is.
+    WriteFile(dir + "pic004.jpg", ReadFile(dir + "pic004.jpg") + "grown");
+    WriteFile(dir + "pic005.jpg", std::string(900, 'y'));
+    ASSERT_EQ(Run(verify).status, 1);
+    model.SetFault(folder.PicturePath("pic005.jpg"), fixture::Fault::NotFound());
+    const std::string before2 = ReadFile(dir + "pic002.jpg"),
+                      before3 = ReadFile(dir + "pic003.jpg");
+    const std::string before4 = ReadFile(dir + "pic004.jpg");
+    EXPECT_EQ(Run(GalleryOptions("--folder", folder.Id())).status, 1);
+    char today[16];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(today, sizeof today, "%Y-%m-%d", std::localtime(&now));
+    const std::string aside =
+        destination + ".vantrel/damaged/" + today + "/gallery/pelmark/Harbour/";
+    EXPECT_EQ(ReadFile(aside + "pic002.jpg"), before2);
+    EXPECT_EQ(ReadFile(aside + "pic003.jpg"), before3);
+    EXPECT_EQ(ReadFile(aside + "pic004.jpg"), before4);
+    EXPECT_FALSE(std::filesystem::exists(aside + "pic005.jpg"));
+    EXPECT_EQ(ReadFile(dir + "pic005.jpg"), std::string(900, 'y'));
+    EXPECT_EQ(Run(verify).out, "damaged gallery/pelmark/Harbour/pic005.jpg\n"
+                               "unrecorded notes.txt\n"
+                               "Verify: 5 recorded, 4 whole, 0 missing, 1 damaged, 1 unrecorded\n");
+
     const Result none = Run({"--verify", "--dest", QString::fromStdString(destination + "none")});
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err, "VantrelBackup: No backup record in " + destination + "none\n");
