@@ -26,9 +26,10 @@ constexpr JobOption kJobOptions[] = {
     {"list", CommandJob::List},
 };
 // Options that only shape a job; alone they would silently do nothing.
-constexpr const char* kJobSettingOptions[] = {"dest", "site", "proxy", "pause", "connections"};
+constexpr const char* kJobSettingOptions[] = {"dest",  "site",        "proxy",
+                                              "pause", "connections", "update"};
 // Of those, the ones that shape how a job reaches the network, which verify never does.
-constexpr const char* kNetworkOptions[] = {"site", "proxy", "pause", "connections"};
+constexpr const char* kNetworkOptions[] = {"site", "proxy", "pause", "connections", "update"};
 
 // Qt's own options of a window program (platform, style, geometry, ...). They are taken off the
 // command line by the application object, so they must not count as unknown here.
@@ -153,6 +154,10 @@ void AddCommandLineOptions(QCommandLineParser& parser) {
                         "it is one.")
              .arg(kMaxConnections),
          QStringLiteral("N")},
+        {QStringLiteral("update"),
+         QStringLiteral("Ask the site for each picture already there again (If-Modified-Since "
+                        "the recorded date): a changed one replaces the copy, which is kept in "
+                        ".vantrel/replaced/. The instruction scans ignore it.")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
         {{QStringLiteral("v"), QStringLiteral("version")},
          QStringLiteral("Show the program's version and exit.")},
@@ -265,6 +270,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                 .arg(kMaxConnections));
         line.connections = text.toInt();
     }
+    line.update = parser.isSet(QStringLiteral("update"));
     return line;
 }
 
@@ -284,9 +290,10 @@ QString CommandLineHelpText() {
                "Without --dest, --site, --proxy, --pause or --connections a job takes the\n"
                "destination, the site, the proxy, the pause and the connections from the settings\n"
                "the window keeps (the current directory when no destination is stored); the\n"
-               "options change them for that run only and are not stored. The job's log goes to\n"
-               "standard output and ends with a summary; on a terminal, standard error shows the\n"
-               "file in progress.\n"
+               "options change them for that run only and are not stored. --update is on for\n"
+               "every gallery job when the settings file's [Options] section says Update=1.\n"
+               "The job's log goes to standard output and ends with a summary; on a terminal,\n"
+               "standard error shows the file in progress.\n"
                "\n"
                "Backup record:\n"
                "  Every job keeps a record of the files it stored in .vantrel/record.sqlite at "

@@ -43,6 +43,7 @@ struct CommandLine {
     std::optional<ProxyAddress> proxy;
     std::optional<int> pauseSeconds; // 0: no pause
     std::optional<int> connections;  // picture downloads at once, 1 to kMaxConnections
+    bool update = false;             // ask for present pictures again
 };
 
 inline constexpr int kMaxPauseSeconds = 15;   // the window's pause field goes no further

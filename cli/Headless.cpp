@@ -204,6 +204,7 @@ private:
             source.proxyPortText = stored.proxyPortText;
         }
         source.connections = line_.connections.value_or(stored.connections);
+        source.update = line_.update || stored.update;
         // The window starts every run with the member login off.
         source.login = false;
         const TJobSettings settings = ReadJobSettings(source);
@@ -318,6 +319,8 @@ private:
         std::string text = "Summary: " + std::to_string(tally_.fetched) + " fetched, " +
                            std::to_string(tally_.present) + " skipped because present, " +
                            std::to_string(tally_.failed) + " failed";
+        if (tally_.changed > 0)
+            text += ", " + std::to_string(tally_.changed) + " changed";
         if (tally_.refused > 0)
             text += ", " + std::to_string(tally_.refused) + " refused";
         if (tally_.foldersGivenUp > 0)

@@ -65,6 +65,7 @@ StoredSettings ReadStoredSettings(const std::string& iniFile) {
     stored.proxyHost = form2.Text("Edit1_Text");
     stored.proxyPortText = form2.Text("Edit2_Text");
     stored.connections = StoredConnections(iniFile);
+    stored.update = StoredUpdate(iniFile);
     return stored;
 }
 

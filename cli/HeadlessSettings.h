@@ -14,6 +14,7 @@ struct StoredSettings {
     bool pauseEnabled = false;
     int pauseSeconds = 4; // within the window's pause field range
     int connections = 1;  // picture downloads at once, from section "Options"
+    bool update = false;  // key "Update" of section "Options" is 1
 };
 
 // Reads section "TForm1" (destination, site, pause), "TForm2" (proxy) and "Options"

@@ -67,6 +67,7 @@ void TBackupEngine::Use(const TJobSettings& settings) {
     NMHTTP1.Proxy = settings.proxyHost;
     NMHTTP1.ProxyPort = settings.proxyPort;
     Connections = settings.connections;
+    Update = settings.update;
     InstructionsFtpHost = settings.archiveHost;
     NMFTP1.Port = settings.archivePort;
 }
@@ -119,7 +120,7 @@ bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
     if (query == GalleryQuery::Folder && !platform::DirectoryExists(destination))
         platform::CreateDir(destination);
     Host.ClearLog();
-    RecordScope record(*this);
+    RecordScope record(*this, Update);
     LoginToSite();
     if (!Host.ProxyPortText().empty())
         Host.Log("**Using Proxy Server " + NMHTTP1.Proxy + ":" + std::to_string(NMHTTP1.ProxyPort));

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -116,6 +117,10 @@ public:
     // Picture downloads a gallery job may have on the way at once, 1 to 4; a pause between
     // downloads makes it one, as the pause is there to spare the site.
     int Connections = 1;
+    // A gallery job asks for each present file again: with If-Modified-Since and the recorded
+    // Last-Modified when there is one. A changed file replaces the old copy, which goes to
+    // ".vantrel/replaced/"; the instruction scans leave present files alone.
+    bool Update = false;
 
     // What happened in the job, as values (each file's end before the pause after it).
     TJobEvents Events;
@@ -157,6 +162,16 @@ protected:
     bool EndPicture(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
                     bool whole, bool overFtp, TFileEvent facts,
                     std::unique_ptr<TDeferredSha256> hash);
+    // An update of a present file: the date to ask If-Modified-Since with (empty: ask
+    // unconditionally), and the server's word that it has not changed.
+    std::string UpdateCondition(const std::string& LocalDir, const std::string& Name) const;
+    void TellNotModified(const std::string& LocalDir, const std::string& Name);
+    // An update's end: unchanged (304, or the same bytes) counts present; a changed file
+    // replaces the old copy, which goes to ".vantrel/replaced/"; a failure keeps the old copy.
+    // True when a file was stored.
+    bool EndUpdate(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
+                   bool whole, bool notModified, TFileEvent facts,
+                   std::unique_ptr<TDeferredSha256> hash);
     // LocalDir + Name relative to the destination, "/" separators, no leading "/".
     std::string RelativePath(const std::string& LocalDir, const std::string& Name) const;
     // Whether a present file (size bytes) is not what the record says was stored at path.
@@ -223,7 +238,13 @@ private:
     // The folders whose leftovers this job has swept already (comparable paths).
     std::set<std::string> sweptDirs_;
     std::set<std::string> repairs_; // present files being fetched again (comparable paths)
-    std::string runDate_;           // YYYY-MM-DD, local time, when the job started
+    struct TUpdate {
+        std::string lastModified; // as recorded; empty: asked unconditionally
+        bool notModified = false;
+    };
+    std::map<std::string, TUpdate> updates_; // present files asked again (comparable paths)
+    bool updating_ = false;                  // Update, in a gallery job
+    std::string runDate_;                    // YYYY-MM-DD, local time, when the job started
     unsigned scratchPages_ = 0;
     // An FTP transfer is not the HTTP watchdog's to cancel: it has a time limit of its own.
     bool ftpTransferActive_ = false;

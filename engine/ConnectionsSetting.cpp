@@ -5,6 +5,11 @@
 
 #include <algorithm>
 
+bool StoredUpdate(const std::string& iniFile) {
+    return platform::TrimControls(
+               platform::GetPrivateProfileString("Options", "Update", "", iniFile)) == "1";
+}
+
 int StoredConnections(const std::string& iniFile) {
     const std::string text = platform::TrimControls(
         platform::GetPrivateProfileString("Options", "Connections", "1", iniFile));

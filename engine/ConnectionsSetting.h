@@ -9,3 +9,7 @@
 int StoredConnections(const std::string& iniFile);
 
 inline constexpr int kMaxConnections = 4;
+
+// Key "Update" of section "[Options]": "1" asks present files again with each gallery job (see
+// TBackupEngine::Update); anything else, or no key, leaves them alone.
+bool StoredUpdate(const std::string& iniFile);

@@ -105,7 +105,8 @@ void TBackupEngine::OpenRecord() {
 
 void TBackupEngine::RecordFile(const std::string& LocalDir, const std::string& Name,
                                const TFileEvent& file, std::unique_ptr<TDeferredSha256> hash) {
-    if (file.outcome != TDownloadOutcome::Fetched && file.outcome != TDownloadOutcome::Present)
+    if (file.outcome != TDownloadOutcome::Fetched && file.outcome != TDownloadOutcome::Present &&
+        file.outcome != TDownloadOutcome::Changed)
         return;
     if (!record_ && recordPending_)
         OpenRecord();
@@ -133,7 +134,7 @@ void TBackupEngine::RecordFile(const std::string& LocalDir, const std::string& N
     row.etag = file.etag;
     row.firstStored = row.lastListed = now;
     // A stored file's hash is made from its writes on the record's thread.
-    if (file.outcome == TDownloadOutcome::Fetched && hash) {
+    if (file.outcome != TDownloadOutcome::Present && hash) {
         record_->Stored(std::move(row), std::move(hash));
         return;
     }
@@ -177,11 +178,17 @@ bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string
     const std::string target = LocalDir + Name;
     if (platform::FileExists(target)) {
         const int64_t size = platform::FileSize(target);
-        if (!NeedsRepair(RelativePath(LocalDir, Name), size)) {
+        const std::string path = RelativePath(LocalDir, Name);
+        if (NeedsRepair(path, size)) {
+            repairs_.insert(platform::ComparablePath(target));
+        } else if (updating_) {
+            // An update asks for it again, only if changed when the record has its date.
+            const TRecordRow* row = record_ ? record_->Find(path) : nullptr;
+            updates_[platform::ComparablePath(target)] = {row ? row->lastModified : "", false};
+        } else {
             TellFileDone(LocalDir, Name, Outcome(TDownloadOutcome::Present, URL, size));
             return false;
         }
-        repairs_.insert(platform::ComparablePath(target));
     }
     // What a killed run left in this folder goes before the job stores its first file there.
     if (sweptDirs_.insert(platform::ComparablePath(LocalDir)).second)
@@ -189,10 +196,84 @@ bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string
     return true;
 }
 
+std::string TBackupEngine::UpdateCondition(const std::string& LocalDir,
+                                           const std::string& Name) const {
+    const auto found = updates_.find(platform::ComparablePath(LocalDir + Name));
+    return found != updates_.end() ? found->second.lastModified : std::string();
+}
+
+void TBackupEngine::TellNotModified(const std::string& LocalDir, const std::string& Name) {
+    const auto found = updates_.find(platform::ComparablePath(LocalDir + Name));
+    if (found != updates_.end())
+        found->second.notModified = true;
+}
+
+bool TBackupEngine::EndUpdate(platform::TPartFile* part, const std::string& LocalDir,
+                              const std::string& Name, bool whole, bool notModified,
+                              TFileEvent facts, std::unique_ptr<TDeferredSha256> hash) {
+    const std::string target = LocalDir + Name;
+    const std::string path = RelativePath(LocalDir, Name);
+    // Not changed: the server says so, or sends the bytes the record (or the file) holds.
+    bool same = notModified;
+    if (!same && whole && part != nullptr && hash) {
+        const TRecordRow* row = record_ ? record_->Find(path) : nullptr;
+        const std::string recorded = row != nullptr && !row->sha256.empty()
+                                         ? row->sha256
+                                         : TSha256::OfFile(platform::NativePath(target));
+        same = hash->Hex() == recorded;
+    }
+    if (same) {
+        if (part != nullptr)
+            part->Discard();
+        facts.outcome = TDownloadOutcome::Present;
+        facts.bytes = static_cast<uint64_t>(std::max<int64_t>(platform::FileSize(target), 0));
+        TellFileDone(LocalDir, Name, std::move(facts));
+        return false;
+    }
+    // A changed file: the new copy is whole as a partial file; the record says replacing
+    // before the old copy moves to replaced/, and whole again only once the new one has its
+    // name. A kill at any step leaves both copies on disk.
+    std::string aside;
+    if (whole && part != nullptr) {
+        const std::time_t now = std::time(nullptr);
+        if (const auto date = serverdates::HttpDate(facts.lastModified, now))
+            (void)part->SetModified(*date);
+        try {
+            if (record_ && record_->Find(path) != nullptr)
+                record_->SetStateCommitted(path, TRecordState::Replacing);
+        } catch (const ERecordError& error) {
+            Host.Log("**No backup record: " + error.Message());
+            record_.reset();
+        }
+        aside = platform::SetAside(platform::NativePath(target), AsideFolder("replaced"), path);
+    }
+    const platform::TCommit commit =
+        !aside.empty() ? part->Commit(target) : platform::TCommit::Failed;
+    if (commit == platform::TCommit::Committed) {
+        facts.outcome = TDownloadOutcome::Changed;
+        facts.bytes = static_cast<uint64_t>(std::max<int64_t>(platform::FileSize(target), 0));
+        TellFileDone(LocalDir, Name, std::move(facts), std::move(hash));
+        return true;
+    }
+    if (!aside.empty())
+        (void)platform::CommitFile(aside, platform::NativePath(target));
+    if (part != nullptr)
+        part->Discard();
+    Host.Log("**Update failed, keeping " + Name);
+    MultimediaDisabled = true;
+    facts.outcome = TDownloadOutcome::Failed;
+    facts.bytes = 0;
+    TellFileDone(LocalDir, Name, std::move(facts));
+    return false;
+}
+
 bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& LocalDir,
                                const std::string& Name, bool whole, bool overFtp, TFileEvent facts,
                                std::unique_ptr<TDeferredSha256> hash) {
     const std::string target = LocalDir + Name;
+    if (auto update = updates_.extract(platform::ComparablePath(target)))
+        return EndUpdate(part, LocalDir, Name, whole, update.mapped().notModified, std::move(facts),
+                         std::move(hash));
     // The file keeps the server's date for it, when the server gave one that can be read.
     if (whole && part != nullptr) {
         const std::time_t now = std::time(nullptr);
@@ -266,7 +347,18 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     try {
         part = std::make_unique<platform::TPartFile>(LocalDir);
         part->Stream().SetObserver(hash.get());
-        whole = overFtp ? FetchOverFtp(Name, part->Stream()) : FetchOverHttp(URL, part->Stream());
+        if (overFtp) {
+            whole = FetchOverFtp(Name, part->Stream());
+        } else {
+            NMHTTP1.IfModifiedSince = UpdateCondition(LocalDir, Name);
+            struct Unconditional {
+                TNMHTTP& http;
+                ~Unconditional() { http.IfModifiedSince.clear(); }
+            } unconditional{NMHTTP1};
+            whole = FetchOverHttp(URL, part->Stream());
+            if (NMHTTP1.NotModified())
+                TellNotModified(LocalDir, Name);
+        }
     } catch (const std::exception& error) {
         // A cancelled job stops here, and a session that could not be opened anew ends it.
         if (overFtp && Host.Cancelled())
@@ -287,7 +379,12 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     }
     if (part)
         part->Stream().SetObserver(nullptr);
-    (void)EndPicture(part.get(), LocalDir, Name, whole, overFtp, std::move(facts), std::move(hash));
+    const bool update = updates_.count(platform::ComparablePath(LocalDir + Name)) > 0;
+    const bool stored =
+        EndPicture(part.get(), LocalDir, Name, whole, overFtp, std::move(facts), std::move(hash));
+    // An update that found the file unchanged stored nothing, so it does not pause.
+    if (update && !stored)
+        return;
 
     if (Host.PauseEnabled()) {
         const int seconds = Host.PauseSeconds();

@@ -94,7 +94,8 @@ void TDownloadScheduler::Start(const Picture& picture) {
         flight->part = std::make_unique<platform::TPartFile>(picture.localDir);
         flight->part->Stream().SetObserver(flight->hash.get());
         THttpTransfer::Route route{engine_.NMHTTP1.Proxy, engine_.NMHTTP1.ProxyPort,
-                                   engine_.NMHTTP1.HeaderInfo};
+                                   engine_.NMHTTP1.HeaderInfo,
+                                   engine_.UpdateCondition(picture.localDir, picture.name)};
         flight->transfer =
             std::make_unique<THttpTransfer>(picture.url, flight->part->Stream(), std::move(route),
                                             [this, flight](bool whole) { Ended(flight, whole); });
@@ -125,6 +126,8 @@ void TDownloadScheduler::Ended(std::list<Flight>::iterator flight, bool whole) {
     if (flight->part)
         flight->part->Stream().SetObserver(nullptr);
     if (flight->transfer) {
+        if (flight->transfer->NotModified())
+            engine_.TellNotModified(flight->localDir, flight->name);
         facts.lastModified = flight->transfer->Validators().lastModified;
         facts.etag = flight->transfer->Validators().etag;
         ended_.push_back(std::move(flight->transfer));

@@ -11,7 +11,8 @@
 // How one picture or scan ended.
 enum class TDownloadOutcome {
     Fetched, // stored whole under its name
-    Present, // already there, so not fetched again
+    Present, // already there, so not fetched again (or asked again and not changed)
+    Changed, // asked again (an update), and the changed file replaced the old copy
     Failed,  // the transfer failed or was cancelled; nothing was stored
     Skipped, // refused before any transfer: an unsafe name, or multimedia turned off
 };

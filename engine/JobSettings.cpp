@@ -24,6 +24,8 @@ TJobSettings ReadJobSettings(const TJobSettingsSource& source) {
             ? std::clamp(*source.connections, 1, kMaxConnections)
             : (source.settingsFile.empty() ? 1 : StoredConnections(source.settingsFile));
     settings.login = source.login;
+    settings.update =
+        source.update || (!source.settingsFile.empty() && StoredUpdate(source.settingsFile));
 
     settings.archiveHost = sites::kInstructionsFtpHost;
     if (const char* host = std::getenv("VANTREL_FTP_HOST"); host && *host)

@@ -18,6 +18,7 @@ struct TJobSettings {
     std::string proxyPortError;
     int connections = 1; // 1 to kMaxConnections
     bool login = false;  // the member login before a gallery job
+    bool update = false; // a gallery job asks present files again
     std::string archiveHost;
     int archivePort = 21;
 };
@@ -30,6 +31,7 @@ struct TJobSettingsSource {
     std::string settingsFile;
     std::optional<int> connections; // given for this run (the command line): used as it is
     bool login = false;
+    bool update = false; // asked for this run; else the settings file's key decides
 };
 
 // The one reading. The archive's host and port are its defaults, unless VANTREL_FTP_HOST and

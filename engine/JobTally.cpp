@@ -9,6 +9,10 @@ void TJobTally::Count(const TFileEvent& file) {
     case TDownloadOutcome::Present:
         ++present;
         break;
+    case TDownloadOutcome::Changed:
+        ++changed;
+        bytes += file.bytes;
+        break;
     case TDownloadOutcome::Failed:
         ++failed;
         break;

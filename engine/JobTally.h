@@ -11,6 +11,7 @@ struct TJobTally {
     int fetched = 0;
     int present = 0;
     int failed = 0;
+    int changed = 0;        // replaced by a newer copy (an update)
     int refused = 0;        // left out on purpose: an unsafe name, a movie after a failure
     int foldersGivenUp = 0; // listing pages given up after their retries
     uint64_t bytes = 0;     // stored by this job (files found present are not counted)

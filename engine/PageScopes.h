@@ -42,7 +42,8 @@ class TBackupEngine::RecordScope {
 public:
     // A destination that is not there yet (Get by User does not make it) gets its record with
     // its first file.
-    explicit RecordScope(TBackupEngine& engine) : engine_(engine) {
+    // update: present files are asked for again (a gallery job with Update on).
+    RecordScope(TBackupEngine& engine, bool update) : engine_(engine) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         char date[16] = "";
@@ -50,12 +51,15 @@ public:
             std::strftime(date, sizeof date, "%Y-%m-%d", &local);
         engine_.runDate_ = date;
         engine_.repairs_.clear();
+        engine_.updates_.clear();
+        engine_.updating_ = update;
         engine_.recordPending_ = true;
         if (platform::DirectoryExists(engine_.Host.Destination()))
             engine_.OpenRecord();
     }
     ~RecordScope() {
         engine_.recordPending_ = false;
+        engine_.updating_ = false;
         if (!engine_.record_)
             return;
         try {

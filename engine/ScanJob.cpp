@@ -36,7 +36,7 @@ bool TBackupEngine::RunScanJob(const std::string& setNumber) {
     }
     const std::string slashPath = ReplaceAll(ScanPath(setNumber), "\\", "/");
     sweptDirs_.clear();
-    RecordScope record(*this);
+    RecordScope record(*this, false);
     if (NMFTP1.Connected())
         NMFTP1.Disconnect();
     Host.Status("Establishing conection . . .");

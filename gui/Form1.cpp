@@ -232,7 +232,9 @@ void TForm1::RunGalleryCommand(TBackupEngine::GalleryQuery query, const QString&
                                const QString& id) {
     RunJob(
         [this, query, typedId = id.toStdString()] {
-            engine_->Connections = JobSettings().connections;
+            const TJobSettings settings = JobSettings();
+            engine_->Connections = settings.connections;
+            engine_->Update = settings.update;
             return engine_->RunGalleryJob(query, typedId);
         },
         name + id);

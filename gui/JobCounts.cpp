@@ -38,6 +38,8 @@ QString ElapsedText(int64_t milliseconds) {
 QString CountsText(const TJobTally& tally) {
     QStringList parts{Count(tally.fetched, "new"), Count(tally.present, "present"),
                       Count(tally.failed, "failed")};
+    if (tally.changed > 0)
+        parts << Count(tally.changed, "changed");
     if (tally.refused > 0)
         parts << Count(tally.refused, "refused");
     if (tally.foldersGivenUp > 0)
@@ -50,6 +52,8 @@ QString FailuresFirstText(const TJobTally& tally) {
     if (tally.foldersGivenUp > 0)
         parts << FoldersGivenUp(tally.foldersGivenUp);
     parts << Count(tally.fetched, "new") << Count(tally.present, "present");
+    if (tally.changed > 0)
+        parts << Count(tally.changed, "changed");
     if (tally.refused > 0)
         parts << Count(tally.refused, "refused");
     return parts.join(kSeparator);

@@ -104,6 +104,8 @@ void BuildRequestLines(TExStringList& lines, const TRequestParts& parts, const T
     lines.SetHeaderValue("User-Agent", info.LocalMailAddress);
     lines.SetHeaderValue("From", info.LocalProgram);
     lines.SetHeaderValue("Cookie", info.Cookie);
+    if (!parts.IfModifiedSince.empty())
+        lines.Add("If-Modified-Since: " + parts.IfModifiedSince);
     lines.SetHeaderValue("Referer", info.Referer);
     if (!info.UserId.empty() && !info.Password.empty())
         lines.SetHeaderValue("Authorization",

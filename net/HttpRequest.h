@@ -54,6 +54,9 @@ struct TRequestParts {
     std::string Host;
     std::string ExtraHeader;               // a whole line such as "Link: x", or empty
     std::optional<uint64_t> ContentLength; // sent when set
+    // A date as a server sent it as Last-Modified: the request asks for the body only when the
+    // file changed since. Empty: an ordinary request.
+    std::string IfModifiedSince;
 };
 
 // Fills lines with the request line, the header lines in their fixed order and the empty entry

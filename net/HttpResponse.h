@@ -29,6 +29,11 @@ bool IsRedirect(int code);
 // 299 to 399 repeat the request (for the location the answer named, if any). 299 and 399 are
 // repeated without being redirects, and a 3xx answer without a location repeats the same URL.
 bool RepeatsRequest(int code);
+// 304 to a request that asked for the body only when changed: a complete reply that ends the
+// exchange (nothing repeated, no cookie carried) and says the file has not changed.
+inline bool NotModified(int code, bool conditional) {
+    return conditional && code == 304;
+}
 // A redirect takes the cookie its answer set (if any) into the next request.
 void CarryCookie(const std::string& receivedCookie, THeaderInfo& header);
 // A location without any "/" names a file at the root of the same server; its port is kept,

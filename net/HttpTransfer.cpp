@@ -36,6 +36,7 @@ void THttpTransfer::Start() {
     parts.URL = url_;
     parts.ViaProxy = !route_.proxy.empty();
     parts.Host = host_;
+    parts.IfModifiedSince = route_.ifModifiedSince;
     TExStringList lines;
     http::BuildRequestLines(lines, parts, route_.header);
     request_.clear();
@@ -186,6 +187,10 @@ void THttpTransfer::ServerClosed() {
         return;
     }
     socket_->Close();
+    if (NotModified()) {
+        Finish(false);
+        return;
+    }
     if (http::RepeatsRequest(replyCode_)) {
         if (http::IsRedirect(replyCode_)) {
             http::CarryCookie(receivedCookie_, route_.header);

@@ -25,6 +25,7 @@ public:
         std::string proxy; // empty: straight to the picture's host
         int proxyPort = 0;
         THeaderInfo header;
+        std::string ifModifiedSince; // asked with If-Modified-Since when not empty
     };
     // Told once how the transfer ended: whole means a body the HTTP client would have stored
     // without raising and its caller would have kept (a status below 400, at least the bytes the
@@ -51,6 +52,10 @@ public:
     bool Running() const { return running_; }
     uint64_t BytesReceived() const { return bodyBytes_; }
     uint32_t BytesExpected() const { return bytesExpected_; }
+    // Asked with If-Modified-Since, it was told the file has not changed (ended as not whole).
+    bool NotModified() const {
+        return http::NotModified(replyCode_, !route_.ifModifiedSince.empty());
+    }
     // The last answer's Last-Modified and ETag values.
     const http::TValidators& Validators() const { return validators_; }
     // Every byte the server sent over all its answers, headers included.

@@ -92,6 +92,8 @@ void TNMHTTP::RunRequest() {
         Disconnect();
 
         const int code = ReplyCode();
+        if (NotModified())
+            return;
         if (http::IsRedirect(code)) {
             http::CarryCookie(receivedCookie_, HeaderInfo);
             bool handled = false;
@@ -110,6 +112,10 @@ void TNMHTTP::RunRequest() {
     }
 }
 
+bool TNMHTTP::NotModified() const {
+    return http::NotModified(ReplyCode(), !IfModifiedSince.empty());
+}
+
 void TNMHTTP::ParseURL() {
     http::ParseUrl(url_, Host, Port, requestPath_);
 }
@@ -122,6 +128,7 @@ void TNMHTTP::BuildRequest() {
     parts.ViaProxy = !Proxy.empty();
     parts.Host = Host;
     parts.ExtraHeader = extraHeader_;
+    parts.IfModifiedSince = IfModifiedSince;
     if (SendsContentLength())
         parts.ContentLength = ContentLength();
     http::BuildRequestLines(requestLines_, parts, HeaderInfo);

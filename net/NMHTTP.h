@@ -49,6 +49,12 @@ public:
     void Link(const std::string& URL, const std::string& Value);
     void Unlink(const std::string& URL, const std::string& Value);
 
+    // Sent as If-Modified-Since with each request while not empty; a 304 then ends the request
+    // as a complete reply (see NotModified).
+    std::string IfModifiedSince;
+    // The last request asked with IfModifiedSince and was told the file has not changed.
+    bool NotModified() const;
+
     // Ends the current wait; may be called from any handler that runs while a request waits.
     void Cancel() override;
 

@@ -60,13 +60,14 @@ void TRecordKeeper::SetState(const std::string& path, TRecordState state) {
     Post([path, state](TBackupRecord& record) { record.SetState(path, state); });
 }
 
-void TRecordKeeper::Post(std::function<void(TBackupRecord&)> change, size_t bytes) {
+bool TRecordKeeper::Post(std::function<void(TBackupRecord&)> change, size_t bytes) {
     bool wake = false;
     {
         const std::lock_guard lock(mutex_);
         if (failed_)
-            return;
+            return false;
         pending_.push_back(std::move(change));
+        ++posted_;
         pendingBytes_ += bytes;
         wake = pendingBytes_ >= WakeAtBytes;
     }
@@ -75,6 +76,21 @@ void TRecordKeeper::Post(std::function<void(TBackupRecord&)> change, size_t byte
     // bytes kept for hashing may wake it sooner, to bound the memory they take.
     if (wake)
         wake_.notify_one();
+    return true;
+}
+
+void TRecordKeeper::SetStateCommitted(const std::string& path, TRecordState state) {
+    SetState(path, state);
+    std::unique_lock lock(mutex_);
+    if (!failed_) {
+        pending_.push_back([](TBackupRecord& record) { record.Commit(); });
+        const uint64_t mine = ++posted_;
+        urgent_ = true;
+        wake_.notify_one();
+        written_.wait(lock, [&] { return done_ >= mine || failed_; });
+    }
+    if (failed_)
+        throw ERecordError(error_.empty() ? "the record could not be written" : error_);
 }
 
 // The writing thread: the changes in the order they were told, a commit about once a second
@@ -83,10 +99,12 @@ void TRecordKeeper::Write() {
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait_for(lock, std::chrono::milliseconds(100),
-                       [this] { return stopping_ || pendingBytes_ >= WakeAtBytes; });
+                       [this] { return stopping_ || urgent_ || pendingBytes_ >= WakeAtBytes; });
         std::deque<std::function<void(TBackupRecord&)>> batch;
         batch.swap(pending_);
         pendingBytes_ = 0;
+        urgent_ = false;
+        const uint64_t upTo = posted_;
         const bool last = stopping_;
         lock.unlock();
         std::string error;
@@ -105,6 +123,8 @@ void TRecordKeeper::Write() {
             error_ = error;
             pending_.clear();
         }
+        done_ = upTo;
+        written_.notify_all();
         if (last && pending_.empty())
             return;
     }

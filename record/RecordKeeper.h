@@ -37,6 +37,9 @@ public:
     // A job met the file again.
     void Listed(const std::string& path, std::time_t when);
     void SetState(const std::string& path, TRecordState state);
+    // The same, committed before it returns: the record says so before the tree changes.
+    // Raises ERecordError when it cannot.
+    void SetStateCommitted(const std::string& path, TRecordState state);
 
     // The first error the writing thread met, once; empty when none. After an error the
     // keeper writes nothing more.
@@ -46,7 +49,8 @@ public:
 
 private:
     explicit TRecordKeeper(std::unique_ptr<TBackupRecord> record);
-    void Post(std::function<void(TBackupRecord&)> change, size_t bytes = 0);
+    // False when the writer failed and takes nothing more.
+    bool Post(std::function<void(TBackupRecord&)> change, size_t bytes = 0);
     void Write();
     void Stop();
 
@@ -59,6 +63,9 @@ private:
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable written_; // the writer finished a batch
+    uint64_t posted_ = 0, done_ = 0;  // changes told, and written (or dropped on an error)
+    bool urgent_ = false;             // someone waits for what was told
     std::deque<std::function<void(TBackupRecord&)>> pending_;
     size_t pendingBytes_ = 0; // of files kept for hashing: the writer is woken past a bound
     bool stopping_ = false;

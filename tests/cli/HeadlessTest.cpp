@@ -39,6 +39,16 @@ void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// The local date as a run names its folders: YYYY-MM-DD.
+std::string Today() {
+    char today[16] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local) != nullptr)
+        std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+    return today;
+}
+
 // Every file and directory below root, hidden ones too, relative to it.
 std::vector<std::string> Tree(const std::string& root) {
     std::vector<std::string> entries;
@@ -503,11 +513,8 @@ TEST_F(HeadlessTest, AJobKeepsItsRecordAndVerifyFindsTheDamage) {
                       before3 = ReadFile(dir + "pic003.jpg");
     const std::string before4 = ReadFile(dir + "pic004.jpg");
     EXPECT_EQ(Run(GalleryOptions("--folder", folder.Id())).status, 1);
-    char today[16];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(today, sizeof today, "%Y-%m-%d", std::localtime(&now));
     const std::string aside =
-        destination + ".vantrel/damaged/" + today + "/gallery/pelmark/Harbour/";
+        destination + ".vantrel/damaged/" + Today() + "/gallery/pelmark/Harbour/";
     EXPECT_EQ(ReadFile(aside + "pic002.jpg"), before2);
     EXPECT_EQ(ReadFile(aside + "pic003.jpg"), before3);
     EXPECT_EQ(ReadFile(aside + "pic004.jpg"), before4);
@@ -559,4 +566,53 @@ TEST_F(HeadlessTest, AKilledJobLeavesARecordThatAgreesWithTheTree) {
     }
     EXPECT_LT(fewest, 120u) << "no run was killed half way";
     EXPECT_GT(most, 0u) << "no row was ever committed";
+}
+
+// An update asks for each present picture again with its recorded date: an unchanged one is
+// answered 304 and stays, a new upload replaces the copy (the old one kept in replaced/), and
+// one whose request fails stays as it was; with one connection and with four.
+TEST_F(HeadlessTest, AnUpdateReplacesOnlyWhatChangedAndKeepsTheOldCopies) {
+    const std::string root = destination;
+    for (const char* connections : {"1", "4"}) {
+        SCOPED_TRACE(connections);
+        fixture::GalleryModel model;
+        fixture::Folder& folder =
+            model.AddMember("pelmark").AddFolder("Harbour").AddPictures(4, 900);
+        Serve(model);
+        destination = root + "c" + connections + "/";
+        QStringList options = GalleryOptions("--folder", folder.Id())
+                              << "--connections" << connections;
+        ASSERT_EQ(Run(options).status, 0);
+        const std::string dir = destination + "gallery/pelmark/Harbour/";
+        const std::string old2 = ReadFile(dir + "pic002.jpg"), old4 = ReadFile(dir + "pic004.jpg");
+        const std::string newDate = "Mon, 07 Nov 1994 08:49:37 GMT";
+        folder.ChangePicture("pic002.jpg", "a new upload", newDate);
+        model.SetFault(folder.PicturePath("pic004.jpg"), fixture::Fault::NotFound());
+
+        site->ClearLog();
+        EXPECT_EQ(Summary(Run(options)),
+                  "Summary: 0 fetched, 4 skipped because present, 0 failed; 0 bytes");
+        EXPECT_EQ(PictureRequests(), 0u) << "without --update nothing is asked again";
+
+        site->ClearLog();
+        const Result updated = Run(options << "--update");
+        EXPECT_EQ(updated.status, 1);
+        EXPECT_EQ(Summary(updated),
+                  "Summary: 0 fetched, 2 skipped because present, 1 failed, 1 changed; 12 bytes");
+        EXPECT_TRUE(Contains(updated.out, "\n**Update failed, keeping pic004.jpg\n"));
+        EXPECT_EQ(PictureRequests(), 4u);
+        for (const fixture::Request& request : site->Requests())
+            if (Contains(request.path, ".jpg"))
+                EXPECT_EQ(request.ifModifiedSince, fixture::kPictureDate) << request.path;
+        EXPECT_EQ(ReadFile(dir + "pic002.jpg"), "a new upload");
+        EXPECT_EQ(ReadFile(dir + "pic004.jpg"), old4);
+        EXPECT_EQ(ReadFile(destination + ".vantrel/replaced/" + Today() +
+                           "/gallery/pelmark/Harbour/pic002.jpg"),
+                  old2);
+        struct stat info {};
+        ASSERT_EQ(::stat((dir + "pic002.jpg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mtime, fixture::kPictureTime + 86400);
+        EXPECT_EQ(Run({"--verify", "--dest", QString::fromStdString(destination)}).out,
+                  "Verify: 4 recorded, 4 whole, 0 missing, 0 damaged, 0 unrecorded\n");
+    }
 }

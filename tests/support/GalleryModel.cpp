@@ -172,6 +172,22 @@ Folder& Folder::AddPicture(const std::string& name, std::string bytes) {
     return *this;
 }
 
+Folder& Folder::ChangePicture(const std::string& name, std::string bytes,
+                              std::string lastModified) {
+    for (Picture& picture : pictures_)
+        if (picture.name == name) {
+            picture.size = bytes.size();
+            picture.bytes = std::move(bytes);
+            picture.lastModified = std::move(lastModified);
+        }
+    return *this;
+}
+
+Folder& Folder::RemovePicture(const std::string& name) {
+    std::erase_if(pictures_, [&](const Picture& picture) { return picture.name == name; });
+    return *this;
+}
+
 Folder& Folder::AddPictures(int count, size_t size, const std::string& prefix) {
     const size_t width = std::max<size_t>(3, std::to_string(count).size());
     for (int i = 1; i <= count; ++i) {
@@ -382,7 +398,7 @@ Answer GalleryModel::SitePathAnswer(const std::string& path) const {
             answer.contentType = ContentTypeOf(rest);
             answer.body = picture->Content();
             // Each picture's date, as a web server sends it.
-            answer.headers = "Last-Modified: " + std::string(kPictureDate) + "\r\n";
+            answer.headers = "Last-Modified: " + picture->lastModified + "\r\n";
             return answer;
         }
     }

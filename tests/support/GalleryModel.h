@@ -91,8 +91,9 @@ struct Fault {
 struct Picture {
     std::string name;
     size_t size = 0;
-    uint64_t seed = 0;                // generated content, distinct per site path and name
-    std::optional<std::string> bytes; // given content (the demo's real pictures)
+    uint64_t seed = 0;                       // generated content, distinct per site path and name
+    std::optional<std::string> bytes;        // given content (the demo's real pictures)
+    std::string lastModified = kPictureDate; // sent as Last-Modified
 
     std::string Content() const;
 };
@@ -149,6 +150,9 @@ public:
     Folder& AddFolder(const std::string& name, std::string id = {});
     Folder& AddPicture(const std::string& name, size_t size);
     Folder& AddPicture(const std::string& name, std::string bytes);
+    // The member uploads the picture again (new bytes, a new date), or takes it off the site.
+    Folder& ChangePicture(const std::string& name, std::string bytes, std::string lastModified);
+    Folder& RemovePicture(const std::string& name);
     // count pictures prefix001.jpg, prefix002.jpg, ... (the digits as wide as count needs).
     Folder& AddPictures(int count, size_t size, const std::string& prefix = "pic");
     // Thumbnail pages of n pictures each (0: all on one page).

@@ -28,6 +28,8 @@ const char* Reason(int status) {
     switch (status) {
     case 200:
         return "OK";
+    case 304:
+        return "Not Modified";
     case 400:
         return "Bad Request";
     case 404:
@@ -271,6 +273,7 @@ void GallerySite::Serve(int fd) {
                          ? requestLine.substr(firstSpace + 1, lastSpace - firstSpace - 1)
                          : std::string();
     request.cookie = HeaderValue(header, "Cookie");
+    request.ifModifiedSince = HeaderValue(header, "If-Modified-Since");
     if (request.target.compare(0, 7, "http://") == 0) {
         const size_t slash = request.target.find('/', 7);
         request.host = WithoutPort(request.target.substr(7, slash - 7));
@@ -303,6 +306,14 @@ void GallerySite::Serve(int fd) {
             previousHits = hits_[request.url]++;
         }
         answer = (request.site == 'B' ? siteB_ : siteA_).AnswerFor(request.path, previousHits);
+        // A file not changed since the date the request names (the same date, as web servers
+        // compare by default) is answered 304 without a body.
+        if (answer.status == 200 && !request.ifModifiedSince.empty() &&
+            answer.headers.find("Last-Modified: " + request.ifModifiedSince + "\r\n") !=
+                std::string::npos) {
+            answer.status = 304;
+            answer.body.clear();
+        }
     }
     request.status = answer.status;
     if (answer.stopListening)

@@ -43,7 +43,8 @@ struct Request {
     std::string path;   // origin form: "/cgi-bin/gallery.cgi?f=123"
     std::string url;    // "http://" + host + path
     std::string cookie; // the Cookie header's value; empty without one
-    char site = 'A';    // the model that answered: 'B' for host kHostB, 'A' for every other
+    std::string ifModifiedSince; // the If-Modified-Since header's value; empty without one
+    char site = 'A'; // the model that answered: 'B' for host kHostB, 'A' for every other
     int status = 0;
 };
 
