@@ -316,22 +316,7 @@ private:
     }
 
     void PrintSummary(qint64 milliseconds) {
-        std::string text = "Summary: " + std::to_string(tally_.fetched) + " fetched, " +
-                           std::to_string(tally_.present) + " skipped because present, " +
-                           std::to_string(tally_.failed) + " failed";
-        if (tally_.changed > 0)
-            text += ", " + std::to_string(tally_.changed) + " changed";
-        if (tally_.refused > 0)
-            text += ", " + std::to_string(tally_.refused) + " refused";
-        if (tally_.foldersGivenUp > 0)
-            text += ", " + std::to_string(tally_.foldersGivenUp) +
-                    (tally_.foldersGivenUp == 1 ? " listing page" : " listing pages") +
-                    " not fetched";
-        char elapsed[32];
-        std::snprintf(elapsed, sizeof elapsed, "%.2f s", static_cast<double>(milliseconds) / 1000);
-        text += "; " + std::to_string(tally_.bytes) + " bytes (" + HumanBytes(tally_.bytes) +
-                ") in " + elapsed + "\n";
-        Write(stdout, text);
+        Write(stdout, SummaryLine(tally_, milliseconds) + "\n");
     }
 
     const CommandLine& line_;

@@ -38,19 +38,4 @@ std::string ConsoleLines(std::string_view message) {
     return lines.toStdString();
 }
 
-std::string HumanBytes(uint64_t bytes) {
-    static constexpr const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    if (bytes < 1024)
-        return std::to_string(bytes) + " B";
-    double value = static_cast<double>(bytes);
-    size_t unit = 0;
-    while (value >= 1024 && unit + 1 < std::size(units)) {
-        value /= 1024;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
-    return text;
-}
-
 } // namespace cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/JobTally.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,8 +18,5 @@ std::string Utf8FromBytes(std::string_view bytes);
 // (as "\n"); a lone CR or LF and every other control character show as a blank or a "?", so a
 // name a server sent can neither break the line nor steer the terminal. No line end at the end.
 std::string ConsoleLines(std::string_view message);
-
-// "1.5 MiB", "812 KiB", "17 B".
-std::string HumanBytes(uint64_t bytes);
 
 } // namespace cli

@@ -114,6 +114,7 @@ std::string TBackupEngine::SiteUrl(const std::string& path) const {
 }
 
 bool TBackupEngine::RunGalleryJob(GalleryQuery query, const std::string& id) {
+    ReportScope report(*this, (query == GalleryQuery::Folder ? "Get by ID " : "Get by User ") + id);
     Host.Status("getting list . . . ");
     const std::string destination = Host.Destination();
     // Only Get by ID makes a missing destination; a failure shows later, when a file is written.

@@ -19,6 +19,7 @@ class QTemporaryDir;
 class TFileStream;
 class TBackupRecord;
 class TRecordKeeper;
+class TRunReport;
 class TDeferredSha256;
 namespace platform {
 class TPartFile;
@@ -121,6 +122,8 @@ public:
     // Last-Modified when there is one. A changed file replaces the old copy, which goes to
     // ".vantrel/replaced/"; the instruction scans leave present files alone.
     bool Update = false;
+    // The report the last run wrote (".vantrel/reports/..."); empty when it wrote none.
+    std::string LastReport;
 
     // What happened in the job, as values (each file's end before the pause after it).
     TJobEvents Events;
@@ -188,7 +191,12 @@ protected:
     // start, its checksum list rewritten at its end. A record that cannot be had is said once
     // in the log, and the job runs without it.
     class RecordScope;
+    class ReportScope;
+    std::unique_ptr<TRunReport> report_;
+    int reportDepth_ = 0;
     void OpenRecord();
+    // Puts a file's end into the run's report: its line, and its count.
+    void Report(const TFileEvent& event);
     // Whether a stored file goes to the record (one is open, or comes with the first file).
     bool Recording() const { return record_ != nullptr || recordPending_; }
     // Keeps a file's end in the record: a stored file, or a present one (taken in, hashed, the

@@ -8,6 +8,7 @@
 #include <QDir>
 
 void TBackupEngine::RunBatchList(const std::string& listFile) {
+    ReportScope report(*this, "Batch list " + listFile);
     // "list.txt" comes from an editor of this system as often as from anywhere else, so an LF
     // alone ends a line here too; CR LF and CR-only files read as before.
     TTextFile list(listFile, /*lfEndsLine=*/true);

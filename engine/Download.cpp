@@ -89,9 +89,31 @@ std::string TBackupEngine::AsideFolder(const char* kind) const {
 void TBackupEngine::TellFileDone(const std::string& LocalDir, const std::string& Name,
                                  TFileEvent event, std::unique_ptr<TDeferredSha256> hash) {
     event.path = event.outcome == TDownloadOutcome::Skipped ? Name : RelativePath(LocalDir, Name);
+    if (report_)
+        Report(event);
     RecordFile(LocalDir, Name, event, std::move(hash));
     if (Events.FileDone)
         Events.FileDone(event);
+}
+
+void TBackupEngine::Report(const TFileEvent& event) {
+    report_->Tally.Count(event);
+    switch (event.outcome) {
+    case TDownloadOutcome::Fetched:
+        // Stored where the record had a row: a copy that was damaged, missing or cut.
+        report_->File(record_ && record_->Find(event.path) != nullptr ? "repaired" : "new",
+                      event.path);
+        break;
+    case TDownloadOutcome::Changed:
+        report_->File("changed", event.path);
+        break;
+    case TDownloadOutcome::Failed:
+        report_->File("failed", event.path);
+        break;
+    case TDownloadOutcome::Present:
+    case TDownloadOutcome::Skipped:
+        break;
+    }
 }
 
 void TBackupEngine::OpenRecord() {

@@ -102,6 +102,8 @@ bool TBackupEngine::FetchPage(const std::string& url, const std::string& pageFil
             break;
     }
     Host.Log("**Tried 5 times and got errors every time, skipping this folder");
+    if (report_)
+        report_->Tally.PageGivenUp();
     if (Events.PageGivenUp)
         Events.PageGivenUp(url);
     return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/BackupEngine.h"
+#include "engine/RunReport.h"
 #include "platform/FileSystem.h"
 #include "record/RecordKeeper.h"
 
@@ -36,6 +37,31 @@ public:
 
 private:
     std::string fileName_;
+};
+
+// The report of a run: begun by the outermost job (a batch list's jobs go into its report) and
+// written when that job ends, however it ends, if its destination is there.
+class TBackupEngine::ReportScope {
+public:
+    ReportScope(TBackupEngine& engine, const std::string& title) : engine_(engine) {
+        if (engine_.reportDepth_++ == 0) {
+            engine_.report_ = std::make_unique<TRunReport>(title, engine_.SiteWord);
+            engine_.LastReport.clear();
+        }
+    }
+    ~ReportScope() {
+        if (--engine_.reportDepth_ > 0 || !engine_.report_)
+            return;
+        const std::string destination = platform::NativePath(engine_.Host.Destination());
+        if (platform::DirectoryExists(destination))
+            engine_.LastReport = engine_.report_->Write(destination);
+        engine_.report_.reset();
+    }
+    ReportScope(const ReportScope&) = delete;
+    ReportScope& operator=(const ReportScope&) = delete;
+
+private:
+    TBackupEngine& engine_;
 };
 
 class TBackupEngine::RecordScope {

@@ -63,6 +63,7 @@ TForm1::TForm1(QWidget* parent)
     CreateControls();
     Progress = new TProgressStrip(
         this, Label12, [this]() -> const TTransferProgress& { return engine_->Transfers; });
+    Progress->ReportPath = [this] { return engine_->LastReport; };
     ShowPanelPictures();
     ConnectHandlers();
     // The clock shows the time from the start, not only after the first tick.

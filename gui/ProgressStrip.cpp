@@ -44,6 +44,7 @@ void TProgressStrip::JobStarted(const QString& name) {
     if (depth_++ > 0)
         return;
     jobName_ = name;
+    report_.clear();
     allCompleted_ = true;
     tally_ = TJobTally{};
     countsChanged_ = true;
@@ -59,6 +60,8 @@ void TProgressStrip::JobEnded(bool completed) {
     if (depth_ == 0 || --depth_ > 0)
         return;
     redraw_.stop();
+    report_ = ReportPath ? QString::fromStdString(ReportPath()) : QString();
+    countsChanged_ = true;
     Redraw();
     ShowBar(false);
     TellDesktop(allCompleted_);
@@ -105,7 +108,9 @@ void TProgressStrip::ShowCounts() {
     countsChanged_ = false;
     shownSecond_ = elapsed_ / 1000;
     const QString text = jobcounts::CountsText(tally_);
-    const QString stored = jobcounts::StoredText(tally_.bytes, elapsed_);
+    QString stored = jobcounts::StoredText(tally_.bytes, elapsed_);
+    if (!report_.isEmpty())
+        stored += QStringLiteral("\nReport: ") + report_;
     if (Counts->Text() != text) {
         Counts->SetText(text);
         const int width = Counts->fontMetrics().horizontalAdvance(text) + 2;

@@ -52,6 +52,9 @@ public:
     void PageGivenUp();
 
     const TJobTally& Tally() const { return tally_; }
+    // Where the run that just ended wrote its report (empty: none); the counts' tooltip names
+    // it.
+    std::function<std::string()> ReportPath;
 
     TTransferBar* Bar = nullptr;
     TStripText* Counts = nullptr;
@@ -84,6 +87,7 @@ private:
     int depth_ = 0;
     bool allCompleted_ = true;
     QString jobName_;
+    QString report_; // the last run's report, once it ended
     TJobTally tally_;
     bool countsChanged_ = false;
     uint64_t transfersSeen_ = 0;

@@ -614,5 +614,23 @@ TEST_F(HeadlessTest, AnUpdateReplacesOnlyWhatChangedAndKeepsTheOldCopies) {
         EXPECT_EQ(info.st_mtime, fixture::kPictureTime + 86400);
         EXPECT_EQ(Run({"--verify", "--dest", QString::fromStdString(destination)}).out,
                   "Verify: 4 recorded, 4 whole, 0 missing, 0 damaged, 0 unrecorded\n");
+
+        // Each run wrote its report; the update's names what it changed and what failed.
+        std::vector<std::string> reports;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(destination + ".vantrel/reports"))
+            reports.push_back(ReadFile(entry.path().string()));
+        EXPECT_EQ(reports.size(), 3u);
+        const auto update = std::find_if(reports.begin(), reports.end(), [](const auto& text) {
+            return Contains(text, "\nchanged ");
+        });
+        ASSERT_NE(update, reports.end());
+        const std::string firstLine = "Get by ID " + folder.Id() + ", vantrelpix, ";
+        EXPECT_EQ(update->rfind(firstLine, 0), 0u) << *update;
+        EXPECT_TRUE(Contains(*update, " to " + Today() + " ")) << *update;
+        EXPECT_TRUE(Contains(*update, "\nchanged gallery/pelmark/Harbour/pic002.jpg\n"
+                                      "failed gallery/pelmark/Harbour/pic004.jpg\n" +
+                                          Summary(updated) + " (12 B) in "))
+            << *update;
     }
 }

@@ -1,3 +1,4 @@
+#include "engine/RunReport.h"
 #include "record/BackupRecord.h"
 #include "record/RecordKeeper.h"
 #include "record/Sha256.h"
@@ -110,4 +111,44 @@ TEST(BackupRecord, AJobsKeeperWritesWhatItIsToldWithTheHashesOfTheWrites) {
     EXPECT_EQ(record->Find("a.jpg")->firstStored, 100);
     EXPECT_EQ(
         std::system(("cd '" + dest + "' && sha256sum --quiet -c .vantrel/SHA256SUMS").c_str()), 0);
+}
+
+// A run's report: its lines sorted by path under a first line naming the job, the summary last;
+// runs started in the same second get "-2", "-3" ...; the newest hundred are kept, and a file
+// of another name in the folder is never deleted.
+TEST(RunReport, NamesEachRunAndKeepsTheNewestHundred) {
+    QTemporaryDir temp;
+    const std::string dest = temp.path().toStdString() + "/";
+    Write(dest + ".vantrel/reports/notes.txt", "mine");
+    TRunReport report("Get by ID 7000", "vantrelpix");
+    report.File("failed", "gallery/u/f/b.jpg");
+    report.File("new", "gallery/u/f/a.jpg");
+    TFileEvent fetched;
+    fetched.outcome = TDownloadOutcome::Fetched;
+    fetched.bytes = 5;
+    report.Tally.Count(fetched);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 102; ++i)
+        paths.push_back(report.Write(dest));
+    ASSERT_FALSE(paths[0].empty());
+    EXPECT_EQ(paths[1], paths[0].substr(0, paths[0].size() - 4) + "-2.txt");
+    std::ifstream in(paths[101]);
+    ASSERT_TRUE(in) << paths[101];
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].rfind("Get by ID 7000, vantrelpix, ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].size(), std::string("Get by ID 7000, vantrelpix, ").size() + 42);
+    EXPECT_EQ(lines[1], "new gallery/u/f/a.jpg");
+    EXPECT_EQ(lines[2], "failed gallery/u/f/b.jpg");
+    EXPECT_EQ(lines[3].rfind("Summary: 1 fetched, 0 skipped because present, 0 failed; 5 bytes "
+                             "(5 B) in ",
+                             0),
+              0u)
+        << lines[3];
+    EXPECT_FALSE(std::filesystem::exists(paths[0]));
+    EXPECT_FALSE(std::filesystem::exists(paths[1]));
+    EXPECT_TRUE(std::filesystem::exists(paths[2]));
+    EXPECT_TRUE(std::filesystem::exists(dest + ".vantrel/reports/notes.txt"));
 }
