@@ -195,6 +195,9 @@ protected:
     std::unique_ptr<TRunReport> report_;
     int reportDepth_ = 0;
     void OpenRecord();
+    // The listing of the folder at LocalDir was read whole: each recorded file there that it did
+    // not name (listed holds RelativePath of each name it did) is marked gone and told.
+    void MarkGone(const std::string& LocalDir, const std::set<std::string>& listed);
     // Puts a file's end into the run's report: its line, and its count.
     void Report(const TFileEvent& event);
     // Whether a stored file goes to the record (one is open, or comes with the first file).

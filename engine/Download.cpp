@@ -65,9 +65,14 @@ std::string TBackupEngine::RelativePath(const std::string& LocalDir,
     std::string path = platform::ComparablePath(LocalDir + Name);
     if (path.starts_with(root))
         path.erase(0, root.size());
-    while (!path.empty() && path.front() == '/')
-        path.erase(0, 1);
-    return path;
+    // One "/" between components, none in front: a doubled separator of a page's path names
+    // the same folder.
+    std::string single;
+    single.reserve(path.size());
+    for (const char c : path)
+        if (c != '/' || (!single.empty() && single.back() != '/'))
+            single.push_back(c);
+    return single;
 }
 
 bool TBackupEngine::NeedsRepair(const std::string& path, int64_t size) const {
@@ -110,9 +115,34 @@ void TBackupEngine::Report(const TFileEvent& event) {
     case TDownloadOutcome::Failed:
         report_->File("failed", event.path);
         break;
+    case TDownloadOutcome::Gone:
+        report_->File("gone", event.path);
+        break;
     case TDownloadOutcome::Present:
     case TDownloadOutcome::Skipped:
         break;
+    }
+}
+
+void TBackupEngine::MarkGone(const std::string& LocalDir, const std::set<std::string>& listed) {
+    // A record not opened yet has no rows: the destination was not there when the job began.
+    if (!record_)
+        return;
+    const std::string dir = RelativePath(LocalDir, "");
+    const std::time_t now = std::time(nullptr);
+    for (const std::string& path : record_->PathsIn(dir)) {
+        const std::string name = path.substr(dir.size());
+        const TRecordRow* row = record_->Find(path);
+        // Only the run that first misses a file says so.
+        if (row == nullptr || row->state == TRecordState::Gone ||
+            listed.count(RelativePath(LocalDir, name)) > 0)
+            continue;
+        TFileEvent event;
+        event.url = row->url;
+        event.outcome = TDownloadOutcome::Gone;
+        event.bytes = row->size;
+        record_->MarkGone(path, now);
+        TellFileDone(LocalDir, name, std::move(event));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "engine/TakeLine.h"
 #include "engine/TextFile.h"
 
+#include <map>
 #include <set>
 #include <string_view>
 
@@ -44,7 +45,21 @@ std::string PictureUrlPath(std::string_view path) {
 // a page that links back to an earlier one ends the folder instead of going round for ever.
 void TBackupEngine::ScanImagePage(const std::string& firstPath) {
     std::set<std::string> pagesSeen;
-    for (std::string Path = firstPath; pagesSeen.insert(Path).second;) {
+    // What the folder's pages list, by local folder (relative path: its local folder and the
+    // names): once every page came (none given up, no cancel), a recorded file they did not
+    // name is gone from the site.
+    std::map<std::string, std::pair<std::string, std::set<std::string>>> listed;
+    const auto walkedWhole = [&] {
+        if (!Host.Cancelled())
+            for (const auto& [dir, names] : listed)
+                MarkGone(names.first, names.second);
+    };
+    for (std::string Path = firstPath;;) {
+        // A page that leads back to one seen ends the walk: all its pages were seen.
+        if (!pagesSeen.insert(Path).second) {
+            walkedWhole();
+            return;
+        }
         std::string PageNo;
         if (const int at = Pos("&n=", Path); at > 0)
             PageNo = CopyFrom(Path, at + 3);
@@ -68,6 +83,10 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
         TransientFile pageScope(pageFile);
         if (CgiPos > 0)
             Path = ReplaceAll(LocalSub, "\\", "/");
+        const std::string localDir = Host.Destination() + ReplaceAll(Path, "/", "\\");
+        auto& listedHere =
+            listed.try_emplace(RelativePath(localDir, ""), localDir, std::set<std::string>{})
+                .first->second.second;
 
         std::string Buffer = ReadFirstLine(pageFile);
         // One redirect page is followed, into the same page file; a second one is scanned as
@@ -101,6 +120,7 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
                     const std::string Name = KeepBefore(Line, "\"");
                     const std::string pictureSub = ReplaceAll(Path, "/", "\\");
                     const std::string URL = SiteUrl(PictureUrlPath(Path + Name));
+                    listedHere.insert(RelativePath(Host.Destination() + pictureSub, Name));
                     if (scheduler_) {
                         // Side by side, the picture's line is written as its download starts; a
                         // cancel while it waits for room ends the page at the next line.
@@ -122,8 +142,10 @@ void TBackupEngine::ScanImagePage(const std::string& firstPath) {
             }
         }
         // The page file goes before the next page is fetched.
-        if (NextRef.empty())
+        if (NextRef.empty()) {
+            walkedWhole();
             return;
+        }
         Path += NextRef;
     }
 }

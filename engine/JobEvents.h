@@ -13,6 +13,7 @@ enum class TDownloadOutcome {
     Fetched, // stored whole under its name
     Present, // already there, so not fetched again (or asked again and not changed)
     Changed, // asked again (an update), and the changed file replaced the old copy
+    Gone,    // recorded, but its folder's whole listing no longer names it; the copy stays
     Failed,  // the transfer failed or was cancelled; nothing was stored
     Skipped, // refused before any transfer: an unsafe name, or multimedia turned off
 };

@@ -12,6 +12,9 @@ void TJobTally::Count(const TFileEvent& file) {
     case TDownloadOutcome::Present:
         ++present;
         break;
+    case TDownloadOutcome::Gone:
+        ++gone;
+        break;
     case TDownloadOutcome::Changed:
         ++changed;
         bytes += file.bytes;

@@ -5,6 +5,8 @@
 #include "engine/StrUtils.h"
 #include "platform/FileSystem.h"
 
+#include <set>
+
 std::string TBackupEngine::ScanPath(const std::string& setNumber) {
     const std::string T = setNumber;
     const std::string F = T.substr(0, 1);
@@ -91,6 +93,13 @@ void TBackupEngine::NMFTP1Connect() {
     const std::vector<std::string> dates = NMFTP1.DirectoryList() != nullptr
                                                ? NMFTP1.DirectoryList()->DateList
                                                : std::vector<std::string>{};
+    // The listing was read whole: what the set's folder holds that it no longer names is gone.
+    if (NMFTP1.DirectoryList() != nullptr) {
+        std::set<std::string> listed;
+        for (const std::string& name : names)
+            listed.insert(RelativePath(Host.Destination() + scanPath, name));
+        MarkGone(Host.Destination() + scanPath, listed);
+    }
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string& Name = names[i];
         if (Host.Cancelled()) {

@@ -40,6 +40,8 @@ QString CountsText(const TJobTally& tally) {
                       Count(tally.failed, "failed")};
     if (tally.changed > 0)
         parts << Count(tally.changed, "changed");
+    if (tally.gone > 0)
+        parts << Count(tally.gone, "gone");
     if (tally.refused > 0)
         parts << Count(tally.refused, "refused");
     if (tally.foldersGivenUp > 0)
@@ -54,6 +56,8 @@ QString FailuresFirstText(const TJobTally& tally) {
     parts << Count(tally.fetched, "new") << Count(tally.present, "present");
     if (tally.changed > 0)
         parts << Count(tally.changed, "changed");
+    if (tally.gone > 0)
+        parts << Count(tally.gone, "gone");
     if (tally.refused > 0)
         parts << Count(tally.refused, "refused");
     return parts.join(kSeparator);

@@ -33,10 +33,16 @@ CREATE TABLE IF NOT EXISTS files (
     etag          TEXT NOT NULL,      -- the server's ETag, as sent; '' when none
     first_stored  INTEGER NOT NULL,   -- Unix time a job first stored it
     last_listed   INTEGER NOT NULL,   -- Unix time a job last met it
-    state         TEXT NOT NULL       -- whole, missing, damaged or replacing
+    state         TEXT NOT NULL,      -- whole, missing, damaged, replacing or gone
+    gone_since    INTEGER NOT NULL DEFAULT 0 -- Unix time a job first missed it on the site
 );
-PRAGMA user_version = 1;
 )";
+
+// A record made before files could be gone gets the column.
+const char* const Migration = R"(
+ALTER TABLE files ADD COLUMN gone_since INTEGER NOT NULL DEFAULT 0;
+)";
+constexpr int SchemaVersion = 2;
 
 const char* StateName(TRecordState state) {
     switch (state) {
@@ -48,6 +54,8 @@ const char* StateName(TRecordState state) {
         return "damaged";
     case TRecordState::Replacing:
         return "replacing";
+    case TRecordState::Gone:
+        return "gone";
     }
     return "whole";
 }
@@ -59,6 +67,8 @@ TRecordState StateOf(const std::string& name) {
         return TRecordState::Damaged;
     if (name == "replacing")
         return TRecordState::Replacing;
+    if (name == "gone")
+        return TRecordState::Gone;
     return TRecordState::Whole;
 }
 
@@ -160,7 +170,9 @@ struct TBackupRecord::Statements {
                      "first_stored, last_listed, state) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, "
                      "?9) ON CONFLICT(path) DO UPDATE SET url = ?2, size = ?3, sha256 = ?4, "
                      "last_modified = ?5, etag = ?6, last_listed = ?8, state = ?9"),
-          listed(db, "UPDATE files SET last_listed = ?2 WHERE path = ?1"),
+          // A file the site lists again is no longer gone.
+          listed(db, "UPDATE files SET last_listed = ?2, state = CASE state WHEN 'gone' THEN "
+                     "'whole' ELSE state END WHERE path = ?1"),
           state(db, "UPDATE files SET state = ?2 WHERE path = ?1"),
           find(db, "SELECT path, url, size, sha256, last_modified, etag, first_stored, "
                    "last_listed, state FROM files WHERE path = ?1") {}
@@ -202,7 +214,7 @@ std::unique_ptr<TBackupRecord> TBackupRecord::Open(const std::string& destinatio
         throw ERecordError(file + ": " + error);
     std::unique_ptr<TBackupRecord> record(new TBackupRecord(root, db));
     if (create)
-        record->Execute(Schema);
+        record->Migrate();
     record->statements_ = std::make_unique<Statements>(db);
     return record;
 }
@@ -218,6 +230,36 @@ TBackupRecord::~TBackupRecord() {
     }
     statements_.reset();
     sqlite3_close(db_);
+}
+
+void TBackupRecord::Migrate() {
+    // Under the write lock, so that two jobs starting together change it once.
+    Execute("BEGIN IMMEDIATE");
+    try {
+        Statement version(db_, "PRAGMA user_version");
+        const int64_t found = version.Step() ? version.Number(0) : 0;
+        version.Reset();
+        if (found >= SchemaVersion) {
+            Execute("COMMIT");
+            return;
+        }
+        Statement table(db_, "SELECT 1 FROM sqlite_master WHERE name = 'files'");
+        const bool old = table.Step();
+        table.Reset();
+        Execute(old ? Migration : Schema);
+        Execute(("PRAGMA user_version = " + std::to_string(SchemaVersion)).c_str());
+        Execute("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void TBackupRecord::MarkGone(const std::string& path, std::time_t since) {
+    Begin();
+    Statement gone(db_, "UPDATE files SET state = 'gone', gone_since = ?2 WHERE path = ?1");
+    gone.Bind(1, path).Bind(2, static_cast<int64_t>(since)).Step();
+    CommitIfDue();
 }
 
 void TBackupRecord::Execute(const char* sql) {
@@ -428,8 +470,10 @@ TVerifyResult Verify(TBackupRecord& record,
         } else {
             ++result.whole;
         }
+        // A whole file keeps the marks of an update under way and of a file the site dropped.
         if (state != row.state &&
-            (state != TRecordState::Whole || row.state != TRecordState::Replacing)) {
+            (state != TRecordState::Whole ||
+             (row.state != TRecordState::Replacing && row.state != TRecordState::Gone))) {
             try {
                 record.SetState(row.path, state);
             } catch (const ERecordError& error) {

@@ -24,6 +24,7 @@ enum class TRecordState {
     Missing,   // verify found no file
     Damaged,   // verify found another size or another hash
     Replacing, // a newer copy is being put in its place
+    Gone,      // the site no longer lists it; the copy stays
 };
 
 // One stored file, as the record keeps it.
@@ -64,6 +65,8 @@ public:
     // A job met the file again.
     void Listed(const std::string& path, std::time_t when);
     void SetState(const std::string& path, TRecordState state);
+    // The site no longer lists the file, first missed at since.
+    void MarkGone(const std::string& path, std::time_t since);
     std::optional<TRecordRow> Find(const std::string& path);
     // Every row, sorted by the bytes of their paths.
     std::vector<TRecordRow> All();
@@ -83,6 +86,8 @@ public:
 private:
     TBackupRecord(std::string destination, sqlite3* db);
     void Execute(const char* sql);
+    // Makes the table, or brings an older one up to date.
+    void Migrate();
     void Begin();
 
     std::string destination_; // native, with a trailing "/"

@@ -31,6 +31,8 @@ constexpr size_t WakeAtBytes = 32 << 20;
 
 void TRecordKeeper::Stored(TRecordRow row, std::unique_ptr<TDeferredSha256> hash) {
     auto [at, added] = rows_.try_emplace(row.path, Known{row, true});
+    if (added)
+        AddToDirs(row.path);
     if (!added) {
         row.firstStored = at->second.row.firstStored;
         at->second = Known{row, true};
@@ -50,8 +52,38 @@ void TRecordKeeper::Listed(const std::string& path, std::time_t when) {
     if (const auto found = rows_.find(path); found != rows_.end()) {
         found->second.row.lastListed = when;
         found->second.met = true;
+        if (found->second.row.state == TRecordState::Gone)
+            found->second.row.state = TRecordState::Whole;
     }
     Post([path, when](TBackupRecord& record) { record.Listed(path, when); });
+}
+
+void TRecordKeeper::MarkGone(const std::string& path, std::time_t since) {
+    if (const auto found = rows_.find(path); found != rows_.end())
+        found->second.row.state = TRecordState::Gone;
+    Post([path, since](TBackupRecord& record) { record.MarkGone(path, since); });
+}
+
+namespace {
+std::string DirOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+} // namespace
+
+void TRecordKeeper::AddToDirs(const std::string& path) {
+    if (byDirMade_)
+        byDir_[DirOf(path)].push_back(path);
+}
+
+std::vector<std::string> TRecordKeeper::PathsIn(const std::string& dir) {
+    if (!byDirMade_) {
+        byDirMade_ = true;
+        for (const auto& [path, known] : rows_)
+            AddToDirs(path);
+    }
+    const auto found = byDir_.find(dir);
+    return found != byDir_.end() ? found->second : std::vector<std::string>{};
 }
 
 void TRecordKeeper::SetState(const std::string& path, TRecordState state) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 // The backup record while a job runs. The job's thread asks and tells without waiting: what
 // the record says is read once at the start and kept in memory beside the job's own changes,
@@ -37,6 +38,10 @@ public:
     // A job met the file again.
     void Listed(const std::string& path, std::time_t when);
     void SetState(const std::string& path, TRecordState state);
+    // The site no longer lists the file (it stays on disk), first missed at since.
+    void MarkGone(const std::string& path, std::time_t since);
+    // The recorded paths directly in directory dir ("a/b/", relative, with its "/").
+    std::vector<std::string> PathsIn(const std::string& dir);
     // The same, committed before it returns: the record says so before the tree changes.
     // Raises ERecordError when it cannot.
     void SetStateCommitted(const std::string& path, TRecordState state);
@@ -60,6 +65,10 @@ private:
         bool met = false; // stored or met by this job, so on disk
     };
     std::unordered_map<std::string, Known> rows_;
+    // The paths by directory, made when first asked for, then kept up to date.
+    std::unordered_map<std::string, std::vector<std::string>> byDir_;
+    bool byDirMade_ = false;
+    void AddToDirs(const std::string& path);
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -570,14 +570,16 @@ TEST_F(HeadlessTest, AKilledJobLeavesARecordThatAgreesWithTheTree) {
 
 // An update asks for each present picture again with its recorded date: an unchanged one is
 // answered 304 and stays, a new upload replaces the copy (the old one kept in replaced/), and
-// one whose request fails stays as it was; with one connection and with four.
+// one whose request fails stays as it was; a picture the site dropped is said gone once and
+// kept. With one connection and with four, over two thumbnail pages.
 TEST_F(HeadlessTest, AnUpdateReplacesOnlyWhatChangedAndKeepsTheOldCopies) {
     const std::string root = destination;
     for (const char* connections : {"1", "4"}) {
         SCOPED_TRACE(connections);
         fixture::GalleryModel model;
         fixture::Folder& folder =
-            model.AddMember("pelmark").AddFolder("Harbour").AddPictures(4, 900);
+            model.AddMember("pelmark").AddFolder("Harbour").AddPictures(4, 900).SetPicturesPerPage(
+                2);
         Serve(model);
         destination = root + "c" + connections + "/";
         QStringList options = GalleryOptions("--folder", folder.Id())
@@ -588,19 +590,22 @@ TEST_F(HeadlessTest, AnUpdateReplacesOnlyWhatChangedAndKeepsTheOldCopies) {
         const std::string newDate = "Mon, 07 Nov 1994 08:49:37 GMT";
         folder.ChangePicture("pic002.jpg", "a new upload", newDate);
         model.SetFault(folder.PicturePath("pic004.jpg"), fixture::Fault::NotFound());
+        const std::string old3 = ReadFile(dir + "pic003.jpg");
+        folder.RemovePicture("pic003.jpg");
 
         site->ClearLog();
         EXPECT_EQ(Summary(Run(options)),
-                  "Summary: 0 fetched, 4 skipped because present, 0 failed; 0 bytes");
+                  "Summary: 0 fetched, 3 skipped because present, 0 failed, 1 gone; 0 bytes");
         EXPECT_EQ(PictureRequests(), 0u) << "without --update nothing is asked again";
+        EXPECT_EQ(ReadFile(dir + "pic003.jpg"), old3) << "a gone file stays";
 
         site->ClearLog();
         const Result updated = Run(options << "--update");
         EXPECT_EQ(updated.status, 1);
         EXPECT_EQ(Summary(updated),
-                  "Summary: 0 fetched, 2 skipped because present, 1 failed, 1 changed; 12 bytes");
+                  "Summary: 0 fetched, 1 skipped because present, 1 failed, 1 changed; 12 bytes");
         EXPECT_TRUE(Contains(updated.out, "\n**Update failed, keeping pic004.jpg\n"));
-        EXPECT_EQ(PictureRequests(), 4u);
+        EXPECT_EQ(PictureRequests(), 3u);
         for (const fixture::Request& request : site->Requests())
             if (Contains(request.path, ".jpg"))
                 EXPECT_EQ(request.ifModifiedSince, fixture::kPictureDate) << request.path;
@@ -621,6 +626,12 @@ TEST_F(HeadlessTest, AnUpdateReplacesOnlyWhatChangedAndKeepsTheOldCopies) {
              std::filesystem::directory_iterator(destination + ".vantrel/reports"))
             reports.push_back(ReadFile(entry.path().string()));
         EXPECT_EQ(reports.size(), 3u);
+        EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
+                                [](const auto& text) {
+                                    return Contains(text,
+                                                    "\ngone gallery/pelmark/Harbour/pic003.jpg\n");
+                                }),
+                  1);
         const auto update = std::find_if(reports.begin(), reports.end(), [](const auto& text) {
             return Contains(text, "\nchanged ");
         });

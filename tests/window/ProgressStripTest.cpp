@@ -99,6 +99,10 @@ TEST_F(WindowTest, ProgressShowsTheTransferAndCountsTheMirror) {
         QString::fromUtf8("%1 new \u00B7 1 present \u00B7 1 failed").arg(expected.size() - 1));
     EXPECT_TRUE(strip.Counts->toolTip().startsWith(jobcounts::Grouped(stored) + " bytes stored"))
         << strip.Counts->toolTip().toStdString();
+    // The run's report is named on a line of its own, and is there.
+    const QString report = strip.Counts->toolTip().section(QStringLiteral("\nReport: "), 1);
+    EXPECT_TRUE(report.startsWith(dir.path() + "/.vantrel/reports/")) << report.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(report)) << report.toStdString();
     EXPECT_EQ(form->Label12->text(), ". . . done getting files");
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(strip.Bar->isVisible());
