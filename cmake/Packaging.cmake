@@ -25,6 +25,10 @@ install(FILES ${VANTREL_DATA}/${VANTREL_APP_ID}.metainfo.xml
 install(FILES ${VANTREL_DATA}/${VANTREL_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 install(FILES ${VANTREL_DATA}/copyright DESTINATION ${VANTREL_DOCDIR})
+# A daily update of one member as a systemd user timer: systemctl --user enable --now
+# vantrel-backup@MEMBER.timer.
+install(FILES ${VANTREL_DATA}/vantrel-backup@.service ${VANTREL_DATA}/vantrel-backup@.timer
+        DESTINATION lib/systemd/user)
 
 # Generated files: the PNG icons drawn from the SVG, the manual page made from the program's own
 # --help and --version (so it cannot drift from them) with the FILES and ENVIRONMENT sections

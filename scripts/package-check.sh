@@ -32,6 +32,7 @@ expected=(
     share/icons/hicolor/scalable/apps/$id.svg
     share/man/man1/VantrelBackup.1.gz share/man/man1/$package.1.gz
     share/doc/$package/copyright share/doc/$package/changelog.gz
+    lib/systemd/user/$package@.service lib/systemd/user/$package@.timer
 )
 for size in 16 32 48 64 128 256; do
     expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -54,6 +55,13 @@ for command in VantrelBackup $package; do
     answer=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$command" --version)
     [ "$answer" = "VantrelBackup $version" ] || fail "$command --version said '$answer'"
 done
+# The daily timer's service runs the installed command with a member and --update.
+grep -qx "ExecStart=/usr/bin/$package --user %i --update" "$prefix/lib/systemd/user/$package@.service" ||
+    fail "the timer's service does not run /usr/bin/$package --user %i --update"
+if command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify --man=no "$prefix/lib/systemd/user/$package@.timer" \
+        "$prefix/lib/systemd/user/$package@.service" 2>&1 | grep -v "Command /usr/bin/$package is not executable" || true
+fi
 echo "${#expected[@]} files in place; --version answers 'VantrelBackup $version'"
 
 echo "== desktop-file-validate"
