@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sys/stat.h>
 #include <vector>
 
@@ -643,5 +644,44 @@ TEST_F(HeadlessTest, AnUpdateReplacesOnlyWhatChangedAndKeepsTheOldCopies) {
                                       "failed gallery/pelmark/Harbour/pic004.jpg\n" +
                                           Summary(updated) + " (12 B) in "))
             << *update;
+    }
+}
+
+// An update killed at any moment loses no copy: each picture's old bytes stay under its name or
+// in replaced/, and no row that says whole names a file that is not.
+TEST_F(HeadlessTest, AKilledUpdateLosesNoCopy) {
+    fixture::GalleryModel model;
+    fixture::Folder& folder = model.AddMember("pelmark").AddFolder("Many").AddPictures(60, 20000);
+    Serve(model);
+    ASSERT_EQ(Run(GalleryOptions("--folder", folder.Id())).status, 0);
+    const std::string dir = destination + "gallery/pelmark/Many/";
+    std::map<std::string, std::string> old;
+    for (const fixture::Picture& picture : folder.Pictures()) {
+        old[picture.name] = picture.Content();
+        folder.ChangePicture(picture.name, fixture::GeneratedBytes(picture.seed + 1, 20000),
+                             "Mon, 07 Nov 1994 08:49:37 GMT");
+    }
+    site->SetLatency(40);
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    for (int run = 0; run < 4; ++run) {
+        QProcess process;
+        Start(process, GalleryOptions("--folder", folder.Id()) << "--update"
+                                                               << "--connections"
+                                                               << "4");
+        QThread::msleep(static_cast<unsigned long>(200 + std::rand() % 900));
+        process.kill();
+        process.waitForFinished(10000);
+
+        std::string kept;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(destination))
+            if (entry.is_regular_file())
+                kept += ReadFile(entry.path().string()) + "\n";
+        for (const auto& [name, bytes] : old)
+            EXPECT_TRUE(Contains(kept, bytes + "\n")) << "run " << run << ": " << name;
+        std::unique_ptr<TBackupRecord> record;
+        ASSERT_NO_THROW(record = TBackupRecord::Open(destination, false)) << "run " << run;
+        for (const TRecordRow& row : record->All())
+            if (row.state == TRecordState::Whole)
+                EXPECT_EQ(TSha256::OfFile(destination + row.path), row.sha256) << row.path;
     }
 }
