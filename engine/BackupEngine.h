@@ -200,8 +200,9 @@ protected:
     void MarkGone(const std::string& LocalDir, const std::set<std::string>& listed);
     // Puts a file's end into the run's report: its line, and its count.
     void Report(const TFileEvent& event);
-    // Whether a stored file goes to the record (one is open, or comes with the first file).
-    bool Recording() const { return record_ != nullptr || recordPending_; }
+    // Whether a stored file is hashed: for the record (one is open, or comes with the first
+    // file), or to tell an update's new body from the copy it would replace.
+    bool Hashing() const { return record_ != nullptr || recordPending_ || updating_; }
     // Keeps a file's end in the record: a stored file, or a present one (taken in, hashed, the
     // first time a job meets it).
     void RecordFile(const std::string& LocalDir, const std::string& Name, const TFileEvent& file,

@@ -394,7 +394,7 @@ void TBackupEngine::DownloadFile(const std::string& LocalDir, const std::string&
     bool whole = false;
     // Sees every write of the partial file, for the record; a job without one hashes nothing.
     std::unique_ptr<TDeferredSha256> hash =
-        Recording() ? std::make_unique<TDeferredSha256>() : nullptr;
+        Hashing() ? std::make_unique<TDeferredSha256>() : nullptr;
     std::unique_ptr<platform::TPartFile> part;
     try {
         part = std::make_unique<platform::TPartFile>(LocalDir);

@@ -89,7 +89,7 @@ void TDownloadScheduler::Start(const Picture& picture) {
         engine_.Events.FileStarted(picture.name);
     (void)platform::ForceDirectories(picture.localDir);
     try {
-        if (engine_.Recording())
+        if (engine_.Hashing())
             flight->hash = std::make_unique<TDeferredSha256>();
         flight->part = std::make_unique<platform::TPartFile>(picture.localDir);
         flight->part->Stream().SetObserver(flight->hash.get());

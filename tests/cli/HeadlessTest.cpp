@@ -685,3 +685,21 @@ TEST_F(HeadlessTest, AKilledUpdateLosesNoCopy) {
                 EXPECT_EQ(TSha256::OfFile(destination + row.path), row.sha256) << row.path;
     }
 }
+
+// Without a record (its folder cannot be made) an update still tells an unchanged picture by
+// its bytes: asked unconditionally, the same body leaves the copy alone.
+TEST_F(HeadlessTest, AnUpdateWithoutARecordKeepsWhatDidNotChange) {
+    fixture::GalleryModel model;
+    fixture::Folder& folder = model.AddMember("pelmark").AddFolder("Harbour").AddPictures(3, 900);
+    Serve(model);
+    std::filesystem::create_directories(destination);
+    WriteFile(destination + ".vantrel", "in the way");
+    ASSERT_EQ(Run(GalleryOptions("--folder", folder.Id())).status, 0);
+    site->ClearLog();
+    const Result updated = Run(GalleryOptions("--folder", folder.Id()) << "--update");
+    EXPECT_EQ(updated.status, 0) << updated.out;
+    EXPECT_EQ(Summary(updated), "Summary: 0 fetched, 3 skipped because present, 0 failed; 0 bytes");
+    EXPECT_EQ(PictureRequests(), 3u);
+    for (const fixture::Request& request : site->Requests())
+        EXPECT_EQ(request.ifModifiedSince, "") << request.path;
+}
