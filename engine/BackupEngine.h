@@ -165,6 +165,9 @@ protected:
     bool EndPicture(platform::TPartFile* part, const std::string& LocalDir, const std::string& Name,
                     bool whole, bool overFtp, TFileEvent facts,
                     std::unique_ptr<TDeferredSha256> hash);
+    // A whole file keeps the server's date for it (an FTP listing's, or an HTTP Last-Modified),
+    // when the server gave one that can be read.
+    static void KeepServerDate(platform::TPartFile& part, bool overFtp, const TFileEvent& facts);
     // An update of a present file: the date to ask If-Modified-Since with (empty: ask
     // unconditionally), and the server's word that it has not changed.
     std::string UpdateCondition(const std::string& LocalDir, const std::string& Name) const;

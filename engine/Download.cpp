@@ -248,6 +248,16 @@ bool TBackupEngine::PictureWanted(const std::string& LocalDir, const std::string
     return true;
 }
 
+void TBackupEngine::KeepServerDate(platform::TPartFile& part, bool overFtp,
+                                   const TFileEvent& facts) {
+    const std::time_t now = std::time(nullptr);
+    const std::optional<std::time_t> date = overFtp
+                                                ? serverdates::ListingDate(facts.listingDate, now)
+                                                : serverdates::HttpDate(facts.lastModified, now);
+    if (date)
+        (void)part.SetModified(*date);
+}
+
 std::string TBackupEngine::UpdateCondition(const std::string& LocalDir,
                                            const std::string& Name) const {
     const auto found = updates_.find(platform::ComparablePath(LocalDir + Name));
@@ -287,9 +297,7 @@ bool TBackupEngine::EndUpdate(platform::TPartFile* part, const std::string& Loca
     // name. A kill at any step leaves both copies on disk.
     std::string aside;
     if (whole && part != nullptr) {
-        const std::time_t now = std::time(nullptr);
-        if (const auto date = serverdates::HttpDate(facts.lastModified, now))
-            (void)part->SetModified(*date);
+        KeepServerDate(*part, false, facts);
         try {
             if (record_ && record_->Find(path) != nullptr)
                 record_->SetStateCommitted(path, TRecordState::Replacing);
@@ -327,14 +335,8 @@ bool TBackupEngine::EndPicture(platform::TPartFile* part, const std::string& Loc
         return EndUpdate(part, LocalDir, Name, whole, update.mapped().notModified, std::move(facts),
                          std::move(hash));
     // The file keeps the server's date for it, when the server gave one that can be read.
-    if (whole && part != nullptr) {
-        const std::time_t now = std::time(nullptr);
-        const std::optional<std::time_t> date =
-            overFtp ? serverdates::ListingDate(facts.listingDate, now)
-                    : serverdates::HttpDate(facts.lastModified, now);
-        if (date)
-            (void)part->SetModified(*date);
-    }
+    if (whole && part != nullptr)
+        KeepServerDate(*part, overFtp, facts);
     // A copy being repaired goes aside only now that its new copy is whole, and comes back
     // if the new one cannot take its name: nothing of the user's is ever deleted.
     const bool repair = repairs_.erase(platform::ComparablePath(target)) > 0;
