@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/FTPDirectoryList.h"
+#include "net/FtpMode.h"
 #include "net/Powersock.h"
 
 #include <chrono>
@@ -93,6 +94,12 @@ public:
     // Login completed. This replaces the session's own connect event for users of this class.
     TNotifyEvent OnConnect;
     TUnsupportedEvent OnUnSupportedFunction;
+    // How data connections are opened; see TFtpMode. Each Connect starts over from it.
+    TFtpMode Mode = TFtpMode::Auto;
+    // Active mode could not work and the session has gone passive for the rest of the
+    // connection (renewed sessions included): raised once per Connect, before the transfer is
+    // repeated over a passive data connection.
+    TNotifyEvent OnPassiveFallback;
 
     // The data connection of the transfer in progress; none between transfers.
     TPowersock* DataConnection() const { return dataConnection_.get(); }
