@@ -4,7 +4,6 @@
 #include "net/FtpMode.h"
 #include "net/Powersock.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,9 +44,32 @@ using TFailureEvent = std::function<void(bool& Handled, TCmdType Trans_Type)>;
 using TUnsupportedEvent = std::function<void(TCmdType Trans_Type)>;
 using TNMListItem = std::function<void(const std::string& Listing)>;
 
-// The FTP client: the control dialogue of RFC 959 on this session's connection, with active-mode
-// data connections ("PORT") that it listens for and accepts itself. Every operation blocks its
-// caller while the event loop goes on.
+// Where the session is: what a byte on the control connection means depends on it.
+enum class TFtpPhase {
+    Idle,          // between operations
+    Command,       // a command's reply is awaited (a transfer's PORT, PASV, LIST, RETR too)
+    AwaitingData,  // the data connection is being opened
+    Receiving,     // the data comes
+    AwaitingClose, // the transfer's closing reply is awaited
+    Draining,      // a failed transfer's late replies are read and dropped
+};
+
+// Why a wait of a transfer or a reply was ended before its time.
+enum class TWaitEnd {
+    None,
+    ServerAbort, // the server said 421 or 426, or refused the data connection meanwhile
+    Stall,       // neither connection brought anything for DataTimeOut
+    Deadline,    // a reply did not come within its time
+    Cancel,      // the owner cancelled the transfer
+};
+
+class TFtpTransfer;
+class TFtpReplyReader;
+
+// The FTP client: the control dialogue of RFC 959 on this session's connection. Data connections
+// are opened in active mode ("PORT", the server connects to a port we listen on) and, where
+// active mode cannot work and Mode allows it, in passive mode ("PASV", we connect to the
+// server's control address). Every operation blocks its caller while the event loop goes on.
 //
 // A caller runs Connect, which logs in, switches to binary transfers ("TYPE I") and then runs
 // OnConnect; the job (ChangeDirectory, List, Download) runs inside that handler; after Connect
@@ -59,6 +81,9 @@ using TNMListItem = std::function<void(const std::string& Listing)>;
 // not come, the session is closed and opened anew (login, "TYPE I" and the last directory
 // changed to), so the next transfer starts in step. Any other operation that fails with a reply
 // owed closes the session. Every reply must be whole within ReplyTimeOut of its command.
+//
+// The session lives in this file's class; net/FtpReply reads and judges replies, and
+// net/FtpTransfer runs the listings and downloads over a data connection.
 class TNMFTP : public TPowersock {
 public:
     TNMFTP();
@@ -102,7 +127,7 @@ public:
     TNotifyEvent OnPassiveFallback;
 
     // The data connection of the transfer in progress; none between transfers.
-    TPowersock* DataConnection() const { return dataConnection_.get(); }
+    TPowersock* DataConnection() const;
     // The parsed listing, once a List with ParseList has run on this connection.
     TFTPDirectoryList* DirectoryList() const { return directoryList_.get(); }
 
@@ -122,7 +147,7 @@ public:
     // server that has gone silent must not hold it. The next Connect starts afresh.
     void Abandon();
 
-    // Sends Command, reads its reply and judges it: 400 to 599 is a failure.
+    // Sends Command, reads its reply and judges it (ftpreply::CommandFailed).
     void ExecuteCommand(const std::string& Command);
     void ChangeDirectory(const std::string& Directory);
     // "LIST" of the current directory; each line goes to DirectoryList (with ParseList) and to
@@ -141,63 +166,49 @@ public:
     static uint64_t ExtractByteCount(const std::string& Line);
     // The size the server announced for the transfer in progress (or the last one); 0 when it
     // announced none.
-    uint64_t AnnouncedBytes() const { return announced_; }
+    uint64_t AnnouncedBytes() const;
+    // The session has gone passive (Mode Passive, or active mode failed on this connection).
+    bool Passive() const { return passive_; }
 
 private:
-    class Deadline;
+    friend class TFtpTransfer;
+
     void ResetCancel();
     void DiscardUnread();
-    [[noreturn]] void RaiseAbort();
-    std::string ReadReplyLine();
-    // The rest of a reply whose first line is First: an "xyz-" reply runs to the first line that
-    // begins with "xyz ". Each line is reported and handed to onLine.
-    void ReadContinuationLines(const std::string& First,
-                               const std::function<void(const std::string&)>& onLine = nullptr);
-    std::string ExchangeFirstLine(const std::string& Command);
+    // The phase changes here only.
+    void Enter(TFtpPhase phase) { phase_ = phase; }
+    // Ends the waits in progress, the data connection's and the control connection's, for why;
+    // a server abort outranks any other reason, else the first reason stands.
+    void EndWait(TWaitEnd why, const std::string& text = {});
+    // Raises the error a cut-short wait stands for: the server's abort or a deadline's; returns
+    // for any other reason.
+    void RaiseWaitEnd();
+    std::string ServerAbortLine() const;
+    void CheckServerAbort();
+    // The server's abort line is the reply the command was owed: it is read, so the next
+    // command reads its own.
+    void ConsumeAbortReply();
+    // Reads and drops the replies still owed, for at most milliseconds; false when they did not
+    // all come.
+    bool DrainOwed(int milliseconds);
     void CheckLoginReply();
     void Login();
     // Closes without waiting for the server: "QUIT" is sent, its reply not read.
     void CloseNow();
+    // Closes and opens the session anew, back in the last directory changed to; a failure closes
+    // it and raises EFTPSessionLost.
+    void Renew();
     bool StopWanted();
-    // After a failed transfer: drops the replies still owed, or opens the session anew.
-    void Resynchronise(TCmdType kind);
-    void ConsumeAbortReply();
     // The OnFailure / FTPException rule: returns when a handler took the failure.
     void Fail(TCmdType kind, const std::string& line);
-    void OpenDataConnection(TCmdType kind);
-    void AcceptDataConnection();
-    void CloseDataSocket();
-    void PrepareParser();
-    void ReadListing();
-    void DeliverListingLine(std::string line);
-    void FinishTransfer();
-    void CheckServerAbort();
-    std::string ServerAbortLine() const;
-    [[noreturn]] void RaiseTransferError(std::exception_ptr error);
-    // The frame of every transfer: a fresh data connection, the transfer itself, and on success
-    // the data connection gone and OnSuccess(kind); an error is raised by RaiseTransferError.
-    void RunTransfer(TCmdType kind, const std::function<void()>& transfer);
 
-    void NoteActivity() { lastActivity_ = std::chrono::steady_clock::now(); }
-    void StartWatch();
-    void StopWatch();
-    void WatchFired();
-
-    std::unique_ptr<TPowersock> dataConnection_;
+    std::unique_ptr<TFtpReplyReader> replies_;
+    std::unique_ptr<TFtpTransfer> transfer_;
     std::unique_ptr<TFTPDirectoryList> directoryList_;
-    std::unique_ptr<TThreadTimer> watch_;
-    std::chrono::steady_clock::time_point lastActivity_;
-    bool watching_ = false;
-    bool stalled_ = false;
-    bool serverAbort_ = false;
+    TFtpPhase phase_ = TFtpPhase::Idle;
+    TWaitEnd waitEnd_ = TWaitEnd::None;
+    std::string waitEndText_; // the server's abort line, or the deadline's error
     bool abandoned_ = false;
-    std::string serverAbortLine_;
-    std::unique_ptr<TThreadTimer> replyTimer_;
-    std::string expiredText_;   // the error of the deadline that ran out, else empty
-    int owed_ = 0;              // replies the server still owes
-    bool awaitingData_ = false; // any error reply ends the data wait
-    bool draining_ = false;
+    bool passive_ = false;  // this connection has gone passive
     std::string directory_; // the last directory changed to, for a new session
-    uint64_t announced_ = 0;
-    TCmdType kind_ = cmdList; // of the transfer in progress
 };

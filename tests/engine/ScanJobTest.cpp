@@ -258,6 +258,7 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
     engine.NMFTP1.ResyncTimeOut = 2000;
     engine.NMFTP1.MaxListingLines = 5;
     engine.NMFTP1.MaxListingBytes = 1 << 20;
+    engine.NMFTP1.Mode = TFtpMode::Active;
     host.setNumber = "8436";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);

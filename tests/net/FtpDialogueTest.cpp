@@ -288,6 +288,7 @@ TEST_F(FtpTest, AFailedSystAndAHandledPortFailureStillList) {
         Join({Login(), Answer("500 Unknown command.\r\n"), Port("501 Illegal PORT command.\r\n"),
               Transfer("150 Listing.\r\n", "-rw-r--r-- 1 ftp ftp 3 Jan 5 2020 a\r\n"), Quit()}));
     Use(server);
+    ftp.Mode = TFtpMode::Active; // in Auto a refused PORT turns passive instead
     ftp.ParseList = true;
     std::vector<int> failures;
     ftp.OnFailure = [&](bool& handled, TCmdType kind) {

@@ -123,6 +123,7 @@ TEST_F(FtpTest, ATransferThatDoesNotCompleteFails) {
         client.UserID = client.Password = "Anonymous";
         client.DataTimeOut = 300;
         client.ResyncTimeOut = 200;
+        client.Mode = TFtpMode::Active;
         client.Connect();
         if (row.cancel)
             Later(100, [&]() { client.Cancel(); });
