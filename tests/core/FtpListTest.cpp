@@ -1,9 +1,11 @@
 #include "net/FTPDirectoryList.h"
+#include "net/FtpReply.h"
 #include "net/NMFTP.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -168,4 +170,46 @@ TEST(FtpReplies, ByteCountIsTheNumberBeforeTheWordBytes) {
     };
     for (const auto& [line, count] : rows)
         EXPECT_EQ(TNMFTP::ExtractByteCount(line), count) << line;
+}
+
+// Each rule judges a reply by its code within its own bounds; the codes sit on and around them.
+TEST(FtpReplies, EachRuleHasItsOwnBounds) {
+    const int codes[] = {0, 150, 226, 300, 301, 331, 400, 401, 425, 426, 500, 502, 503, 599, 600};
+    // What each rule says for the codes above, in order: X where it holds.
+    const std::vector<std::tuple<const char*, bool (*)(int), std::string>> rules = {
+        {"login refused", ftpreply::LoginRefused, ".......XXXXXXX."},
+        {"command failed", ftpreply::CommandFailed, "......XXXXXXXX."},
+        {"transfer step refused", ftpreply::StepRefused, "....XXXXXXXXXX."},
+        {"closing reply failed", ftpreply::ClosingFailed, "......XXXXXXXX."},
+        {"unsupported", ftpreply::Unsupported, "..........XX..."},
+        {"active mode refused", ftpreply::ActiveRefused, "......XXXXXXXX."},
+        {"no data connection", ftpreply::NoDataConnection, "........X......"},
+    };
+    for (const auto& [name, rule, expected] : rules) {
+        std::string seen;
+        for (const int code : codes)
+            seen += rule(code) ? 'X' : '.';
+        EXPECT_EQ(seen, expected) << name;
+    }
+}
+
+// The port of a 227 reply; 0 for anything that is not one that can be used.
+TEST(FtpReplies, PassivePortIsReadFromTheFirstSixNumbers) {
+    const std::vector<std::pair<std::string, uint16_t>> rows = {
+        {"227 Entering Passive Mode (127,0,0,1,39,16).\r\n", 39 * 256 + 16},
+        {"227 Entering Passive Mode 10,1,2,3,0,21\r\n", 21},
+        {"227 =127,0,0,2,255,255\r\n", 65535},
+        {"227 Mode 2 (127,0,0,1,0,21)\r\n", 21}, // a lone number before them is no address
+        {"227 (127,0,0,1,0,0).\r\n", 0},         // port 0
+        {"227 (127,0,0,1,256,1).\r\n", 0},
+        {"227 (127,0,0,1,1).\r\n", 0},
+        {"227 (127,0,0,1,0021,1).\r\n", 0},
+        {"227 (127, 0,0,1,4,1).\r\n", 0},
+        {"200 (127,0,0,1,4,1).\r\n", 0},
+        {"2270 (127,0,0,1,4,1).\r\n", 0},
+        {"227\r\n", 0},
+        {"", 0},
+    };
+    for (const auto& [reply, port] : rows)
+        EXPECT_EQ(ftpreply::PassivePort(reply), port) << reply;
 }
