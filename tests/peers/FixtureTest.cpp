@@ -1,9 +1,11 @@
 #include "tests/support/Peers.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -169,4 +171,43 @@ TEST(PeerFixtures, VsftpdWithActiveModeRefusedStillOffersPassive) {
                                          "PORT 127,0,0,1,4,1\r\n", "PASV\r\n", "QUIT\r\n"}),
               "220\n331\n230\n550\n227\n221\n")
         << vsftpd.Log();
+}
+
+// The scripted server's passive side, driven by hand: the 227 names the address it was told
+// to, but the data port listens on 127.0.0.1 alone, and a connection made before the command
+// waits there until the script accepts it.
+TEST(ScriptedFixtures, PassiveDataPortIsAnnouncedAndListensOnlyWhereTheControlPeerIs) {
+    using S = ScriptedServer;
+    ScriptedServer server({S::ExpectPasv("127.0.0.2"), S::OpenData(), S::ExpectLine(),
+                           S::Send("150 Here comes the directory listing.\r\n"),
+                           S::SendData("listing"), S::CloseData(),
+                           S::Send("226 Directory send OK.\r\n")});
+    const int control = Connect("127.0.0.1", server.Port());
+    ASSERT_GE(control, 0);
+    std::string pending;
+    SendText(control, "PASV\r\n");
+    const std::string reply = ReadLine(control, pending);
+    unsigned h1 = 0, h2 = 0, h3 = 0, h4 = 0, p1 = 0, p2 = 0;
+    ASSERT_EQ(std::sscanf(reply.c_str(), "227 Entering Passive Mode (%u,%u,%u,%u,%u,%u).\r\n", &h1,
+                          &h2, &h3, &h4, &p1, &p2),
+              6)
+        << reply;
+    EXPECT_EQ(std::vector<unsigned>({h1, h2, h3, h4}), std::vector<unsigned>({127, 0, 0, 2}));
+    const int port = int(p1 * 256 + p2);
+
+    const int misled = Connect("127.0.0.2", port);
+    EXPECT_LT(misled, 0) << "the data port answers on the announced 127.0.0.2";
+    if (misled >= 0)
+        ::close(misled);
+    const int data = Connect("127.0.0.1", port);
+    ASSERT_GE(data, 0);
+    SendText(control, "LIST\r\n");
+    EXPECT_EQ(ReadLine(control, pending), "150 Here comes the directory listing.\r\n");
+    std::string dataPending;
+    EXPECT_EQ(ReadLine(data, dataPending), "listing");
+    EXPECT_EQ(ReadLine(control, pending), "226 Directory send OK.\r\n");
+    EXPECT_EQ(server.Lines(0), (std::vector<std::string>{"PASV\r\n", "LIST\r\n"}));
+    EXPECT_EQ(server.DataPeers(0), std::vector<std::string>{"127.0.0.1"});
+    ::close(data);
+    ::close(control);
 }
