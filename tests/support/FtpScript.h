@@ -41,7 +41,14 @@ inline Script Port(const std::string& reply = "200 PORT command successful.\r\n"
     return {Server::ExpectPort(), Server::Send(reply)};
 }
 
-// A RETR or LIST answered with preliminary, then the data sent and closed, then closing.
+// PASV answered as vsftpd does, announcing named (a 127.x.x.x address) and a fresh port.
+inline Script Pasv(const std::string& named = "127.0.0.1") {
+    return {Server::ExpectPasv(named)};
+}
+
+// A RETR or LIST answered with preliminary, then the data sent and closed, then closing. The
+// data connection is the one the PORT or PASV before it set up; after a PASV the client may
+// connect before or after the command.
 inline Script Transfer(const std::string& preliminary, const std::string& data,
                        const std::string& closing = "226 Transfer complete.\r\n") {
     return {Server::ExpectLine(),   Server::Send(preliminary), Server::OpenData(),
@@ -66,6 +73,11 @@ inline std::string OpeningFor(const std::string& name, size_t size) {
 // PORT and RETR of a whole file, as vsftpd answers them.
 inline Script Retr(const std::string& name, const std::string& bytes) {
     return Join({Port(), Transfer(OpeningFor(name, bytes.size()), bytes)});
+}
+
+// PASV and RETR of a whole file, as vsftpd answers them.
+inline Script RetrPassive(const std::string& name, const std::string& bytes) {
+    return Join({Pasv(), Transfer(OpeningFor(name, bytes.size()), bytes)});
 }
 
 } // namespace ftpscript

@@ -300,7 +300,7 @@ std::string TinyProxyServer::Log() const {
     return ReadTextFile(dir_.File("tinyproxy.log"));
 }
 
-VsftpdServer::VsftpdServer(const std::string& rootDir) {
+VsftpdServer::VsftpdServer(const std::string& rootDir, Active active) {
     const std::string program = FindProgram("vsftpd");
     // vsftpd refuses to start without an empty, root-owned directory to lock its sessions in.
     const std::string emptyDir = dir_.MakeDir("empty");
@@ -325,7 +325,9 @@ VsftpdServer::VsftpdServer(const std::string& rootDir) {
                                                         "secure_chroot_dir=" +
                                                         emptyDir +
                                                         "\n"
-                                                        "port_enable=YES\n"
+                                                        "port_enable=" +
+                                                        (active == Active::Allowed ? "YES" : "NO") +
+                                                        "\n"
                                                         "connect_from_port_20=NO\n"
                                                         "seccomp_sandbox=NO\n"
                                                         "hide_ids=YES\n"

@@ -113,12 +113,15 @@ public:
     std::string Log() const;
 };
 
-// vsftpd serving rootDir to anonymous users, read-only, active mode (PORT) allowed. Every file
-// below rootDir must be world-readable: the sessions run as the user ftp. Each session is a
-// process of its own that lives until its client disconnects.
+// vsftpd serving rootDir to anonymous users, read-only. Passive mode (PASV) always works;
+// active mode (PORT) unless the server is made with Active::Refused, when it answers PORT with
+// "550 Permission denied." as a site behind a firewall may. Every file below rootDir must be
+// world-readable: the sessions run as the user ftp. Each session is a process of its own that
+// lives until its client disconnects.
 class VsftpdServer : public PeerServer {
 public:
-    explicit VsftpdServer(const std::string& rootDir);
+    enum class Active { Allowed, Refused };
+    explicit VsftpdServer(const std::string& rootDir, Active active = Active::Allowed);
     // The protocol log: every command and reply of every session.
     std::string Log() const;
 };

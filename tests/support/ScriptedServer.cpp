@@ -22,6 +22,15 @@ std::string ScriptedServer::Pattern(size_t offset, size_t count) {
     return bytes;
 }
 
+ScriptedServer::Step ScriptedServer::ExpectPasv(std::string named, std::string reply) {
+    in_addr address{};
+    if (::inet_pton(AF_INET, named.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127)
+        throw std::invalid_argument("ExpectPasv: " + named + " is not a 127.x.x.x address");
+    Step step{Step::Kind::ExpectPasv, std::move(reply), 0, 0};
+    step.named = std::move(named);
+    return step;
+}
+
 ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
     if (scripts_.empty())
         scripts_.emplace_back();
@@ -54,6 +63,12 @@ std::string ScriptedServer::Received(size_t connection) const {
 std::vector<std::string> ScriptedServer::Lines(size_t connection) const {
     std::lock_guard lock(mutex_);
     return connection < records_.size() ? records_[connection].lines : std::vector<std::string>();
+}
+
+std::vector<std::string> ScriptedServer::DataPeers(size_t connection) const {
+    std::lock_guard lock(mutex_);
+    return connection < records_.size() ? records_[connection].dataPeers
+                                        : std::vector<std::string>();
 }
 
 bool ScriptedServer::WaitReceived(size_t connection, size_t count, int milliseconds) const {
@@ -183,6 +198,46 @@ int ConnectTo(const sockaddr_in& address, uint32_t from = 0) {
     return fd;
 }
 
+// A passive data listener on a free port of 127.0.0.1; -1 when none can be made.
+int ListenPassive(uint16_t& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
+// reply with "{h}" and "{p}" filled in for the address named and the port.
+std::string PasvReply(std::string reply, std::string named, uint16_t port) {
+    ReplaceAll(named, ".", ",");
+    ReplaceAll(reply, "{h}", named);
+    ReplaceAll(reply, "{p}", std::to_string(port / 256) + "," + std::to_string(port % 256));
+    return reply;
+}
+
+std::string LocalAddress(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    char text[INET_ADDRSTRLEN] = "";
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return text;
+}
+
 } // namespace
 
 void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
@@ -191,6 +246,7 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
     sockaddr_in dataAddress{};
     bool havePort = false;
     int dataFd = -1;
+    int pasvFd = -1;
     std::vector<int> strangers;
     for (const Step& step : script) {
         if (!open || stopping_)
@@ -198,6 +254,7 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
         switch (step.kind) {
         case Step::Kind::ExpectLine:
         case Step::Kind::ExpectPort:
+        case Step::Kind::ExpectPasv:
         case Step::Kind::ExpectUntil: {
             const std::string terminator =
                 step.kind == Step::Kind::ExpectUntil ? step.bytes : std::string("\n");
@@ -212,13 +269,36 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
                 records_[index].lines.push_back(line);
             }
             pending.erase(0, take);
+            if (step.kind == Step::Kind::ExpectPort || step.kind == Step::Kind::ExpectPasv) {
+                // A new PORT or PASV replaces the data address of the one before.
+                if (pasvFd >= 0)
+                    ::close(pasvFd);
+                pasvFd = -1;
+                havePort = false;
+            }
             if (step.kind == Step::Kind::ExpectPort)
                 havePort = LoopbackPortAddress(line, dataAddress);
+            if (step.kind == Step::Kind::ExpectPasv) {
+                uint16_t pasvPort = 0;
+                pasvFd = ListenPassive(pasvPort);
+                const std::string reply = PasvReply(step.bytes, step.named, pasvPort);
+                open = SendAll(fd, reply.data(), reply.size());
+            }
             break;
         }
         case Step::Kind::OpenData:
-            if (havePort && dataFd < 0)
+            if (dataFd >= 0)
+                break;
+            if (pasvFd >= 0) {
+                if (Ready(pasvFd, POLLIN, -1))
+                    dataFd = ::accept4(pasvFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (dataFd >= 0) {
+                    std::lock_guard lock(mutex_);
+                    records_[index].dataPeers.push_back(LocalAddress(dataFd));
+                }
+            } else if (havePort) {
                 dataFd = ConnectTo(dataAddress);
+            }
             break;
         case Step::Kind::SendData:
             if (dataFd >= 0)
@@ -274,6 +354,8 @@ void ScriptedServer::Serve(int fd, const Script& script, size_t index) {
     }
     if (dataFd >= 0)
         ::close(dataFd);
+    if (pasvFd >= 0)
+        ::close(pasvFd);
     for (const int stranger : strangers)
         ::close(stranger);
     if (open) {

@@ -31,10 +31,23 @@
 // those bytes too (so a test sees everything that was sent). Every step gives up when the
 // server is stopped, so a test never hangs in the destructor.
 //
-// For FTP's active mode a connection has a data side as well: ExpectPort reads a "PORT" line
-// and keeps its address (it must be a loopback one), OpenData connects to it, SendData and
-// SendDataPattern send on it and CloseData closes it. A script that leaves it open has it
-// closed at its end.
+// For FTP a connection has a data side as well. In active mode ExpectPort reads a "PORT" line
+// and keeps its address (it must be a loopback one) and OpenData connects to it. In passive
+// mode ExpectPasv reads the command, listens on a fresh port of 127.0.0.1 and announces it in
+// a 227 reply; OpenData then accepts the client's connection there. The listener takes the
+// connection whenever the client makes it, so where OpenData stands in the script decides
+// only how strict it is: before the ExpectLine of a RETR it demands that the client connect
+// before sending the command (a client that waits for the 150 first never gets it), after the
+// 150 it accepts either order. Either way SendData and SendDataPattern send on the data
+// connection and CloseData closes it; a script that leaves it open has it closed at its end,
+// and the passive listener is closed by the next ExpectPasv or ExpectPort or at the end.
+//
+//     ScriptedServer server({ScriptedServer::ExpectPasv(), ScriptedServer::OpenData(),
+//                            ScriptedServer::ExpectLine(), ScriptedServer::Send("150 Here.\r\n"),
+//                            ScriptedServer::SendData(listing), ScriptedServer::CloseData(),
+//                            ScriptedServer::Send("226 Done.\r\n")});
+//     ...
+//     EXPECT_EQ(server.DataPeers(0), std::vector<std::string>{"127.0.0.1"});
 class ScriptedServer {
 public:
     struct Step {
@@ -48,6 +61,7 @@ public:
             Close,
             Reset,
             ExpectPort,
+            ExpectPasv,
             OpenData,
             SendData,
             SendDataPattern,
@@ -59,6 +73,7 @@ public:
         std::string bytes;
         size_t count = 0;
         int milliseconds = 0;
+        std::string named = {}; // the address a 227 reply announces
     };
     using Script = std::vector<Step>;
 
@@ -84,7 +99,16 @@ public:
     // Reads a line like ExpectLine; when it is "PORT h1,h2,h3,h4,p1,p2" with a 127.x.x.x
     // address, that address is where OpenData connects.
     static Step ExpectPort() { return {Step::Kind::ExpectPort, {}, 0, 0}; }
-    // Connects the data side to the last PORT address (nothing happens without one).
+    // Reads a line like ExpectLine, listens on a free port of 127.0.0.1 and sends reply with
+    // "{h}" replaced by named written with commas ("127,0,0,2") and "{p}" by the port as
+    // "p1,p2". The listener is on 127.0.0.1 only whatever named says, so a client that trusts
+    // an announced 127.0.0.2 rather than the control connection's peer is refused. named must
+    // be a 127.x.x.x address: a client under test may well connect to it.
+    static Step ExpectPasv(std::string named = "127.0.0.1",
+                           std::string reply = "227 Entering Passive Mode ({h},{p}).\r\n");
+    // After ExpectPasv: accepts one connection on the passive listener, waiting for it as long
+    // as the server runs. Otherwise: connects the data side to the last PORT address (nothing
+    // happens without one).
     static Step OpenData() { return {Step::Kind::OpenData, {}, 0, 0}; }
     static Step SendData(std::string bytes) {
         return {Step::Kind::SendData, std::move(bytes), 0, 0};
@@ -95,8 +119,8 @@ public:
     static Step CloseData() { return {Step::Kind::CloseData, {}, 0, 0}; }
     // Says nothing more until the client closes (what it sends meanwhile is recorded).
     static Step Silent() { return {Step::Kind::Silent, {}, 0, 0}; }
-    // A third party: connects to the last PORT address from 127.0.0.2 and sends bytes there,
-    // leaving its connection open until the script ends.
+    // A third party (active mode): connects to the last PORT address from 127.0.0.2 and sends
+    // bytes there, leaving its connection open until the script ends.
     static Step StrangerData(std::string bytes) {
         return {Step::Kind::StrangerData, std::move(bytes), 0, 0};
     }
@@ -121,6 +145,9 @@ public:
     std::string Received(size_t connection) const;
     // The lines read by ExpectLine (and ExpectUntil) steps on connection n, line ends included.
     std::vector<std::string> Lines(size_t connection) const;
+    // The local address of every passive data connection accepted on connection n, in order
+    // ("127.0.0.1"): how many there were and where the client connected.
+    std::vector<std::string> DataPeers(size_t connection) const;
     // Blocks until the client has sent at least count bytes on connection n and the server has
     // read them; false when that takes longer than milliseconds. Used before Stop(), which
     // ends every step at once, so that a test sees everything the client sent. (The step that
@@ -135,6 +162,7 @@ private:
     struct Record {
         std::string received;
         std::vector<std::string> lines;
+        std::vector<std::string> dataPeers;
         bool finished = false;
     };
 
