@@ -74,7 +74,10 @@ void TFtpTransfer::Run(TCmdType kind, const std::function<void()>& steps) {
     kind_ = kind;
     for (;;) {
         announced_ = 0;
-        data_ = std::make_unique<TDataConnection>([this]() { NoteActivity(); });
+        data_ = std::make_unique<TDataConnection>([this]() {
+            NoteActivity();
+            HoldEarlyData();
+        });
         data_->AbortWhen = ftp_.AbortWhen;
         try {
             ftp_.DiscardUnread();
@@ -222,6 +225,20 @@ void TFtpTransfer::Judge(TCmdType kind, const TFtpReply& reply) {
     ftp_.SetBytesExpected(static_cast<uint32_t>(announced_));
 }
 
+void TFtpTransfer::HoldEarlyData() {
+    // A cancelled connection stops reading, and the server's sending stops with it.
+    if (ftp_.phase_ != TFtpPhase::Receiving &&
+        data_->ReceivedData().size() > ftp_.MaxEarlyDataBytes)
+        data_->RequestCancel();
+}
+
+void TFtpTransfer::StartReceiving() {
+    ftp_.Enter(TFtpPhase::Receiving);
+    if (data_->ReceivedData().size() > ftp_.MaxEarlyDataBytes)
+        throw ESockError("More than " + std::to_string(ftp_.MaxEarlyDataBytes) +
+                         " bytes of data before the server's reply");
+}
+
 void TFtpTransfer::AwaitData() {
     if (ftp_.passive_)
         return;
@@ -290,7 +307,7 @@ void TFtpTransfer::DeliverListingLine(std::string line) {
 
 void TFtpTransfer::ReadListing() {
     TPowersock& data = *data_;
-    ftp_.Enter(TFtpPhase::Receiving);
+    StartReceiving();
     uint64_t received = 0;
     size_t lines = 0;
     const auto count = [&](const std::string& line) {
@@ -377,7 +394,7 @@ void TFtpTransfer::Download(const std::string& RemoteFile, const std::string& Lo
         if (ftp_.OnTransactionStart)
             ftp_.OnTransactionStart(&ftp_);
         const std::string target = LocalFile.empty() ? RemoteFile : LocalFile;
-        ftp_.Enter(TFtpPhase::Receiving);
+        StartReceiving();
         if (!ftp_.CancelRequested() && !ftp_.TimedOut()) {
             if (Into != nullptr)
                 data.CaptureInto(*Into);

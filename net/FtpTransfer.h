@@ -69,6 +69,9 @@ private:
     void Judge(TCmdType kind, const TFtpReply& reply);
     // In active mode, the server's connection to our port.
     void AwaitData();
+    // Bounds what a passive data connection holds before the command's reply has come.
+    void HoldEarlyData();
+    void StartReceiving();
     void PrepareParser();
     void ReadListing();
     void DeliverListingLine(std::string line);

@@ -108,6 +108,9 @@ public:
     size_t MaxReplyLines = 1000;
     size_t MaxListingLines = 100000;
     uint64_t MaxListingBytes = uint64_t{64} << 20;
+    // A passive data connection opens before the command is answered; what a server sends on it
+    // before its reply is held in memory, up to this many bytes.
+    size_t MaxEarlyDataBytes = size_t{16} << 20;
 
     TNotifyEvent OnTransactionStart;
     TNotifyEvent OnTransactionStop;

@@ -41,7 +41,8 @@ protected:
     void TearDown() override { platform::SetResolver(platform::SystemResolver); }
 
     // Serves the sets under /pub/brick/scans/, each with an index page beside its scans.
-    void ServeArchive(const std::vector<Set>& sets) {
+    void ServeArchive(const std::vector<Set>& sets,
+                      peers::VsftpdServer::Active active = peers::VsftpdServer::Active::Allowed) {
         archive_.MakeDir("root/pub/brick");
         for (const Set& set : sets) {
             const std::string dir = archive_.MakeDir("root/pub/brick/scans/" + set.directory);
@@ -50,7 +51,7 @@ protected:
             std::ofstream(dir + "/index.htm") << "<html></html>\n";
             std::ofstream(dir + "/index.html") << "<html></html>\n";
         }
-        ftp_ = std::make_unique<peers::VsftpdServer>(archive_.Path() + "/root");
+        ftp_ = std::make_unique<peers::VsftpdServer>(archive_.Path() + "/root", active);
         Engine().NMFTP1.Port = ftp_->Port();
     }
 
@@ -109,6 +110,21 @@ TEST_F(ScanJobTest, MirrorsEverySetByteForByteSkipsIndexPagesAndFetchesNothingTw
     EXPECT_EQ(Retrievals(), 6u) << "a second run fetches nothing";
     EXPECT_EQ(LogCount("\\scans\\08000\\8436\\8436_1.pdf"), 1u);
     EXPECT_EQ(OnDisk(), expected);
+}
+
+// Behind a router that lets nothing in, the archive refuses PORT: the set arrives whole over
+// passive connections, and the job says once that it went passive.
+TEST_F(ScanJobTest, WithActiveModeRefusedTheSetArrivesOverPassiveConnections) {
+    const Set set = {"8436", "08000/8436", {{"8436_1.pdf", Bytes(300000, 5)}, {"b.jpg", "B"}}};
+    ServeArchive({set}, peers::VsftpdServer::Active::Refused);
+    ASSERT_TRUE(GetInst(set.number));
+    EXPECT_EQ(LogCount("**Active mode failed, using passive mode"), 1u);
+    EXPECT_EQ(LogCount("error ftping file"), 0u);
+    fixture::Mirror expected;
+    for (const auto& [name, bytes] : set.scans)
+        expected["scans/08000/8436/" + name] = fixture::ContentHash(bytes);
+    EXPECT_EQ(OnDisk(), expected);
+    EXPECT_EQ(Retrievals(), 2u);
 }
 
 TEST_F(ScanJobTest, RefusedNumbersAndAMissingSet) {
@@ -191,14 +207,20 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
     using namespace ftpscript;
     using S = ScriptedServer;
     const std::string a = S::Pattern(0, 5000), page2 = S::Pattern(9, 5000), c = "CCCC";
-    const auto head = [](std::vector<std::string> names, const Script& greeting = Greeting()) {
-        std::string listing;
+    const auto listing = [](const std::vector<std::string>& names) {
+        std::string lines;
         for (const std::string& name : names)
-            listing += ListingLine(name, 4);
+            lines += ListingLine(name, 4);
+        return Transfer("150 Here comes the directory listing.\r\n", lines);
+    };
+    // The login, the set's directory, SYST and the way the listing's data connection opens.
+    const auto login = [](const Script& open, const Script& greeting = Greeting()) {
         return Join({greeting, Answer("331 Please specify the password.\r\n"),
                      Answer("230 Login successful.\r\n"), Answer("200 Binary mode.\r\n"), Cwd(),
-                     Answer("215 UNIX Type: L8\r\n"), Port(),
-                     Transfer("150 Here comes the directory listing.\r\n", listing)});
+                     Answer("215 UNIX Type: L8\r\n"), open});
+    };
+    const auto head = [&](std::vector<std::string> names, const Script& greeting = Greeting()) {
+        return Join({login(Port(), greeting), listing(names)});
     };
     const Script three = head({"a.jpg", "page2.jpg", "c.jpg"});
     const Script retrPage2 =
@@ -212,12 +234,22 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
     using Files = std::map<std::string, std::string>;
     const Files all = {{"a.jpg", a}, {"page2.jpg", page2}, {"c.jpg", c}},
                 ac = {{"a.jpg", a}, {"c.jpg", c}};
+    // Passive mode: the listing and every file over connections the client opens.
+    const Script passiveList = Join({Pasv(), listing({"a.jpg", "page2.jpg", "c.jpg"})});
+    const Script passiveFiles = Join({RetrPassive("a.jpg", a), RetrPassive("page2.jpg", page2),
+                                      RetrPassive("c.jpg", c), Quit()});
+    const auto passiveReply = [&](const std::string& reply) {
+        return Join({login(Answer(reply)), {S::Silent()}});
+    };
+    constexpr auto Active = TFtpMode::Active, Auto = TFtpMode::Auto, Passive = TFtpMode::Passive;
     struct Row {
         const char* fault;
         std::vector<Script> scripts;
         Files stored;
         std::string error;
         int bound, cancelAt = 0, dataTimeOut = 400;
+        TFtpMode mode = TFtpMode::Active;
+        bool fellBack = false; // "**Active mode failed, using passive mode" is logged, once
     };
     // clang-format off
     const Row rows[] = {
@@ -249,6 +281,37 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
          "Listing too long: more than 5 lines", 1500},
         {"listing too large", {head(std::vector<std::string>(5, std::string(230000, 'x')))}, {},
          "Listing too long: more than 1 MB", 1500},
+        // Where active mode cannot work, Auto repeats the step over a passive connection and
+        // stays passive; in Active mode the same server fails the transfer.
+        {"PORT refused", {Join({login(Port("500 Illegal PORT command.\r\n")), passiveList,
+          passiveFiles})}, all, "", 1500, 0, 400, Auto, true},
+        {"PORT refused, active only", {Join({login(Port("550 Permission denied.\r\n")),
+          Quit()})}, {}, "550 Permission denied.\r\n", 1500, 0, 400, Active},
+        {"425 for LIST", {Join({login(Port()), Answer("425 Use PASV first.\r\n"), passiveList,
+          passiveFiles})}, all, "", 1500, 0, 400, Auto, true},
+        {"425 for RETR after its 150", {Join({three, Retr("a.jpg", a), retrPage2, refused,
+          Pasv(), Transfer(OpeningFor("page2.jpg", 5000), page2), RetrPassive("c.jpg", c),
+          Quit()})}, all, "", 1500, 0, 20000, Auto, true},
+        {"no data connection for LIST", {Join({login(Port()), {S::ExpectLine(),
+          S::Send("150 Here comes the directory listing.\r\n"), S::Silent()}}),
+          Join({Login(), Cwd(), passiveList, passiveFiles})}, all, "", 4000, 0, 400, Auto, true},
+        {"227 naming another address", {Join({login(Pasv("127.0.0.2")),
+          listing({"a.jpg", "page2.jpg", "c.jpg"}), passiveFiles})}, all, "", 1500, 0, 400,
+         Passive},
+        {"silent PASV", {login(silent)}, {}, "Transfer timed out", 1500, 0, 400, Passive},
+        {"PASV refused", {passiveReply("502 Command not implemented.\r\n")}, {},
+         "502 Command not implemented.\r\n", 1500, 0, 400, Passive},
+        {"unreadable 227", {passiveReply("227 Entering Passive Mode (127,0,0,1,0,0).\r\n")}, {},
+         "Bad passive reply: 227 Entering Passive Mode (127,0,0,1,0,0).", 1500, 0, 400, Passive},
+        {"nothing at the passive port", {passiveReply("227 Entering Passive Mode "
+          "(127,0,0,1,0,1).\r\n")}, {}, "Error creating Data Connection", 1500, 0, 400, Passive},
+        {"passive: late closing reply", {Join({login(Pasv()), listing({"a.jpg", "page2.jpg",
+          "c.jpg"}), RetrPassive("a.jpg", a), Pasv(), {S::ExpectLine(),
+          S::Send(OpeningFor("page2.jpg", 5000)), S::OpenData(), S::SendData(page2.substr(0, 2500)),
+          S::Stall(1500), S::CloseData(), S::Send("451 Transfer aborted.\r\n")},
+          RetrPassive("c.jpg", c), Quit()})}, ac, "", 2500, 0, 400, Passive},
+        {"passive: listing too long", {Join({login(Pasv()), listing({"1", "2", "3", "4", "5",
+          "6"})})}, {}, "Listing too long: more than 5 lines", 1500, 0, 400, Passive},
     };
     // clang-format on
     TBackupEngine& engine = Engine();
@@ -258,7 +321,6 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
     engine.NMFTP1.ResyncTimeOut = 2000;
     engine.NMFTP1.MaxListingLines = 5;
     engine.NMFTP1.MaxListingBytes = 1 << 20;
-    engine.NMFTP1.Mode = TFtpMode::Active;
     host.setNumber = "8436";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -267,6 +329,7 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
         ScriptedServer server(row.scripts);
         engine.NMFTP1.Port = server.Port();
         engine.NMFTP1.DataTimeOut = row.dataTimeOut;
+        engine.NMFTP1.Mode = row.mode;
         // The cancel of the row, and a guard that ends a job that would hang.
         QTimer cancel, guard;
         QObject::connect(&cancel, &QTimer::timeout, [&] { host.cancelled = true; });
@@ -285,6 +348,7 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
         EXPECT_LT(clock.elapsed(), row.bound);
         EXPECT_EQ(error, row.error);
         EXPECT_EQ(LogCount("Cancel button pressed, download stopped."), row.cancelAt > 0 ? 1u : 0u);
+        EXPECT_EQ(LogCount("**Active mode failed, using passive mode"), row.fellBack ? 1u : 0u);
         EXPECT_FALSE(engine.NMFTP1.Connected());
         fixture::Mirror expected;
         for (const auto& [name, bytes] : row.stored)

@@ -164,3 +164,71 @@ TEST_F(FtpTest, ASlowButSteadyTransferIsNotTimedOut) {
     EXPECT_EQ(FileText(Path("slow.pdf")), "01234567");
     ftp.Disconnect();
 }
+
+// Auto mode: a refused PORT turns the session passive, with the data connection opened before
+// the RETR; it stays passive for the rest of the connection, and the next connection tries
+// active mode first again.
+TEST_F(FtpTest, ARefusedPortGoesPassiveUntilTheNextConnection) {
+    ScriptedServer server({
+        Join({Login(),
+              Port("500 Illegal PORT command.\r\n"),
+              Pasv("127.0.0.3"),
+              {Server::OpenData(), Server::ExpectLine(), Server::Send(OpeningFor("a.pdf", 3)),
+               Server::SendData("abc"), Server::CloseData(),
+               Server::Send("226 Transfer complete.\r\n")},
+              RetrPassive("b.pdf", "xy"),
+              Quit()}),
+        Join({Login(), Retr("c.pdf", "C"), Quit()}),
+    });
+    Use(server);
+    int fallbacks = 0;
+    ftp.OnPassiveFallback = [&](TComponent*) { ++fallbacks; };
+    ftp.Connect();
+    ftp.Download("a.pdf", Path("a.pdf"));
+    ftp.Download("b.pdf", Path("b.pdf"));
+    EXPECT_TRUE(ftp.Passive());
+    ftp.Disconnect();
+    ftp.Connect();
+    EXPECT_FALSE(ftp.Passive());
+    ftp.Download("c.pdf", Path("c.pdf"));
+    ftp.Disconnect();
+
+    EXPECT_EQ(fallbacks, 1);
+    EXPECT_EQ(FileText(Path("a.pdf")) + FileText(Path("b.pdf")) + FileText(Path("c.pdf")),
+              "abcxyC");
+    ASSERT_TRUE(server.WaitFinished(1, 5000));
+    EXPECT_EQ(server.DataPeers(0), (Lines{"127.0.0.1", "127.0.0.1"}));
+    EXPECT_EQ(Commands(server, 0),
+              (Lines{"USER Anonymous", "PASS Secret", "TYPE I", "PORT 127,0,0,1,p,p", "PASV",
+                     "RETR a.pdf", "PASV", "RETR b.pdf", "QUIT"}));
+    EXPECT_EQ(Commands(server, 1)[3], "PORT 127,0,0,1,p,p");
+    EXPECT_TRUE(log.Contains("PASV"));
+}
+
+// In passive mode a refusal ends the transfer as it is (there is no other way left to try), and
+// a server that sends before it has answered is held to a bound.
+TEST_F(FtpTest, PassiveTransfersEndCleanly) {
+    const std::vector<std::pair<Script, std::string>> rows = {
+        {Answer("425 Can't open data connection.\r\n"),
+         "FTPException: 425 Can't open data connection.\r\n"},
+        {{Server::OpenData(), Server::SendData(std::string(3000, 'x')), Server::ExpectLine(),
+          Server::Send(OpeningFor("scan.pdf", 3000)), Server::CloseData(),
+          Server::Send("226 Transfer complete.\r\n")},
+         "ESockError: More than 1000 bytes of data before the server's reply"},
+    };
+    for (const auto& [answer, error] : rows) {
+        SCOPED_TRACE(error);
+        ScriptedServer server(
+            Join({Login(), Pasv(), answer, Answer("250 Still here.\r\n"), Quit()}));
+        Use(server);
+        ftp.Mode = TFtpMode::Passive;
+        ftp.MaxEarlyDataBytes = 1000;
+        ftp.ResyncTimeOut = 300;
+        ftp.Connect();
+        EXPECT_EQ(ErrorOf([&] { ftp.Download("scan.pdf", Path("scan.pdf")); }), error);
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("scan.pdf"))));
+        ftp.ChangeDirectory("/pub/");
+        EXPECT_EQ(ftp.LastReply(), "250 Still here.\r\n");
+        ftp.Disconnect();
+    }
+}
