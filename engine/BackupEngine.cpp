@@ -70,6 +70,7 @@ void TBackupEngine::Use(const TJobSettings& settings) {
     Update = settings.update;
     InstructionsFtpHost = settings.archiveHost;
     NMFTP1.Port = settings.archivePort;
+    NMFTP1.Mode = settings.ftpMode;
 }
 
 std::string TBackupEngine::ScratchDir() {
