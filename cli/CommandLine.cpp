@@ -26,10 +26,11 @@ constexpr JobOption kJobOptions[] = {
     {"list", CommandJob::List},
 };
 // Options that only shape a job; alone they would silently do nothing.
-constexpr const char* kJobSettingOptions[] = {"dest",  "site",        "proxy",
-                                              "pause", "connections", "update"};
+constexpr const char* kJobSettingOptions[] = {"dest",        "site",   "proxy",   "pause",
+                                              "connections", "update", "ftp-mode"};
 // Of those, the ones that shape how a job reaches the network, which verify never does.
-constexpr const char* kNetworkOptions[] = {"site", "proxy", "pause", "connections", "update"};
+constexpr const char* kNetworkOptions[] = {"site",        "proxy",  "pause",
+                                           "connections", "update", "ftp-mode"};
 
 // Qt's own options of a window program (platform, style, geometry, ...). They are taken off the
 // command line by the application object, so they must not count as unknown here.
@@ -158,6 +159,12 @@ void AddCommandLineOptions(QCommandLineParser& parser) {
          QStringLiteral("Ask the site for each picture already there again (If-Modified-Since "
                         "the recorded date): a changed one replaces the copy, which is kept in "
                         ".vantrel/replaced/. The instruction scans ignore it.")},
+        {QStringLiteral("ftp-mode"),
+         QStringLiteral("Open FTP data connections in MODE: auto (the default) tries active mode "
+                        "and goes passive when active cannot work, as behind a router; active or "
+                        "passive use that way only. Without it, the key FtpMode in [Options] "
+                        "decides. The gallery jobs ignore it."),
+         QStringLiteral("MODE")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")},
         {{QStringLiteral("v"), QStringLiteral("version")},
          QStringLiteral("Show the program's version and exit.")},
@@ -271,6 +278,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         line.connections = text.toInt();
     }
     line.update = parser.isSet(QStringLiteral("update"));
+    if (parser.isSet(QStringLiteral("ftp-mode"))) {
+        const QString text = parser.value(QStringLiteral("ftp-mode"));
+        line.ftpMode = FtpModeFromText(text.toStdString());
+        if (!line.ftpMode)
+            return BadUsage(
+                QStringLiteral("Bad FTP mode '%1': give auto, active or passive.").arg(text));
+    }
     return line;
 }
 
@@ -292,6 +306,8 @@ QString CommandLineHelpText() {
                "the window keeps (the current directory when no destination is stored); the\n"
                "options change them for that run only and are not stored. --update is on for\n"
                "every gallery job when the settings file's [Options] section says Update=1.\n"
+               "Without --ftp-mode the instruction scans take FtpMode=Auto, Active or Passive\n"
+               "from that section, Auto when it has none.\n"
                "The job's log goes to standard output and ends with a summary; on a terminal,\n"
                "standard error shows the file in progress.\n"
                "\n"

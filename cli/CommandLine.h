@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/FtpMode.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -44,6 +46,7 @@ struct CommandLine {
     std::optional<int> pauseSeconds; // 0: no pause
     std::optional<int> connections;  // picture downloads at once, 1 to kMaxConnections
     bool update = false;             // ask for present pictures again
+    std::optional<TFtpMode> ftpMode; // the instruction scans' data connections
 };
 
 inline constexpr int kMaxPauseSeconds = 15;   // the window's pause field goes no further

@@ -205,6 +205,7 @@ private:
         }
         source.connections = line_.connections.value_or(stored.connections);
         source.update = line_.update || stored.update;
+        source.ftpMode = line_.ftpMode.value_or(stored.ftpMode);
         // The window starts every run with the member login off.
         source.login = false;
         const TJobSettings settings = ReadJobSettings(source);

@@ -66,6 +66,7 @@ StoredSettings ReadStoredSettings(const std::string& iniFile) {
     stored.proxyPortText = form2.Text("Edit2_Text");
     stored.connections = StoredConnections(iniFile);
     stored.update = StoredUpdate(iniFile);
+    stored.ftpMode = StoredFtpMode(iniFile);
     return stored;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/FtpMode.h"
+
 #include <string>
 
 // The window's stored fields that a job without a window takes as its defaults. They are read
@@ -12,13 +14,15 @@ struct StoredSettings {
     std::string proxyHost;   // the proxy dialog's two fields, as typed
     std::string proxyPortText;
     bool pauseEnabled = false;
-    int pauseSeconds = 4; // within the window's pause field range
-    int connections = 1;  // picture downloads at once, from section "Options"
-    bool update = false;  // key "Update" of section "Options" is 1
+    int pauseSeconds = 4;              // within the window's pause field range
+    int connections = 1;               // picture downloads at once, from section "Options"
+    bool update = false;               // key "Update" of section "Options" is 1
+    TFtpMode ftpMode = TFtpMode::Auto; // key "FtpMode" of section "Options"
 };
 
 // Reads section "TForm1" (destination, site, pause), "TForm2" (proxy) and "Options"
-// (connections) of the settings file; a missing file, section or key leaves the default.
+// (connections, update, FTP mode) of the settings file; a missing file, section or key leaves the
+// default.
 StoredSettings ReadStoredSettings(const std::string& iniFile);
 
 } // namespace cli

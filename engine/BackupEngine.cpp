@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <utility>
 
 // Gives a job its folder of page files for as long as it runs. A folder that is there already
 // (made by a walk run on its own) is used and left to the engine.
@@ -58,6 +59,13 @@ TBackupEngine::TBackupEngine(TJobHost& host) : Host(host) {
     // The Cancel button ends a wait for the archive at once, not only between files.
     NMFTP1.AbortWhen = [this] { return Host.Cancelled(); };
     NMFTP1.OnStatus = [this](TComponent*, const std::string& status) { Host.Status(status); };
+    // The session may fall back on a later connect of the same job too (a renewed session); the
+    // user needs to hear it once, and the job goes on over passive connections.
+    NMFTP1.OnPassiveFallback = [this](TComponent*) {
+        if (std::exchange(passiveFallbackLogged_, true))
+            return;
+        Host.Log("**Active mode failed, using passive mode");
+    };
     InstructionsFtpHost = sites::kInstructionsFtpHost;
 }
 
@@ -70,6 +78,7 @@ void TBackupEngine::Use(const TJobSettings& settings) {
     Update = settings.update;
     InstructionsFtpHost = settings.archiveHost;
     NMFTP1.Port = settings.archivePort;
+    NMFTP1.Mode = settings.ftpMode;
 }
 
 std::string TBackupEngine::ScratchDir() {

@@ -241,6 +241,8 @@ private:
     bool pageFetchActive_ = false;
     // The listing date of the scan being fetched.
     std::string listingDate_;
+    // The fall back to passive mode has been logged in this Get Inst... job.
+    bool passiveFallbackLogged_ = false;
     // The page fetch's bytes at the watchdog's last tick.
     uint64_t pageBytesHeard_ = 0;
     // The pause after a file: no transfer runs, so the watchdog has nothing to count.

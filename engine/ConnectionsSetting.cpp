@@ -10,6 +10,12 @@ bool StoredUpdate(const std::string& iniFile) {
                platform::GetPrivateProfileString("Options", "Update", "", iniFile)) == "1";
 }
 
+TFtpMode StoredFtpMode(const std::string& iniFile) {
+    return FtpModeFromText(platform::TrimControls(platform::GetPrivateProfileString(
+                               "Options", "FtpMode", "", iniFile)))
+        .value_or(TFtpMode::Auto);
+}
+
 int StoredConnections(const std::string& iniFile) {
     const std::string text = platform::TrimControls(
         platform::GetPrivateProfileString("Options", "Connections", "1", iniFile));

@@ -26,6 +26,10 @@ TJobSettings ReadJobSettings(const TJobSettingsSource& source) {
     settings.login = source.login;
     settings.update =
         source.update || (!source.settingsFile.empty() && StoredUpdate(source.settingsFile));
+    if (source.ftpMode)
+        settings.ftpMode = *source.ftpMode;
+    else if (!source.settingsFile.empty())
+        settings.ftpMode = StoredFtpMode(source.settingsFile);
 
     settings.archiveHost = sites::kInstructionsFtpHost;
     if (const char* host = std::getenv("VANTREL_FTP_HOST"); host && *host)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/FtpMode.h"
+
 #include <optional>
 #include <string>
 
@@ -16,9 +18,10 @@ struct TJobSettings {
     // The conversion error of a port text that is no number ("'x' is not a valid integer
     // value"); proxyPort is then the port kept from before. Empty when the port is usable.
     std::string proxyPortError;
-    int connections = 1; // 1 to kMaxConnections
-    bool login = false;  // the member login before a gallery job
-    bool update = false; // a gallery job asks present files again
+    int connections = 1;               // 1 to kMaxConnections
+    bool login = false;                // the member login before a gallery job
+    bool update = false;               // a gallery job asks present files again
+    TFtpMode ftpMode = TFtpMode::Auto; // the instruction scans' data connections
     std::string archiveHost;
     int archivePort = 21;
 };
@@ -32,6 +35,8 @@ struct TJobSettingsSource {
     std::optional<int> connections; // given for this run (the command line): used as it is
     bool login = false;
     bool update = false; // asked for this run; else the settings file's key decides
+    // Given for this run; else the settings file's key decides, else Auto.
+    std::optional<TFtpMode> ftpMode;
 };
 
 // The one reading. The archive's host and port are its defaults, unless VANTREL_FTP_HOST and

@@ -26,6 +26,7 @@ std::string TBackupEngine::ScanPath(const std::string& setNumber) {
 
 bool TBackupEngine::RunScanJob(const std::string& setNumber) {
     ReportScope report(*this, "Get Inst... " + setNumber);
+    passiveFallbackLogged_ = false;
     if (!setNumber.empty() && setNumber[0] == '0') {
         Host.Log("Please remove the leading 0 from the set number and try again, download "
                  "stopped.");

@@ -298,8 +298,13 @@ bool TForm1::RunJobBody(const std::function<bool()>& job) {
 
 void TForm1::Button2Click() {
     const std::string setNumber = Edit2->text().toStdString();
-    RunJob([this, setNumber] { return engine_->RunScanJob(setNumber); },
-           "Get Inst... " + Edit2->text());
+    RunJob(
+        [this, setNumber] {
+            // Read at each job, so that an edited settings file needs no restart.
+            engine_->NMFTP1.Mode = JobSettings().ftpMode;
+            return engine_->RunScanJob(setNumber);
+        },
+        "Get Inst... " + Edit2->text());
 }
 
 // The dialog's fields are handed over whichever way it was closed.

@@ -57,10 +57,10 @@ TEST(CommandLineTest, ReadsAJobAndTheSettingsItOverrides) {
     EXPECT_EQ(line.job, CommandJob::Folder);
     EXPECT_EQ(line.jobArgument, "77154");
     // Nothing given, nothing overridden: the settings file's values stay in force.
-    EXPECT_FALSE(line.destination || line.site || line.proxy || line.pauseSeconds);
+    EXPECT_FALSE(line.destination || line.site || line.proxy || line.pauseSeconds || line.ftpMode);
 
     line = Parse({"--user=pelmark", "--dest", "/srv/copy dir", "--site", "b", "--proxy",
-                  "127.0.0.1:3128", "--pause", "0"});
+                  "127.0.0.1:3128", "--pause", "0", "--ftp-mode", "ACTIVE"});
     ASSERT_EQ(line.action, CommandAction::Job) << line.error.toStdString();
     EXPECT_EQ(line.job, CommandJob::User);
     EXPECT_EQ(line.jobArgument, "pelmark");
@@ -70,16 +70,18 @@ TEST(CommandLineTest, ReadsAJobAndTheSettingsItOverrides) {
     EXPECT_EQ(line.proxy->host, "127.0.0.1");
     EXPECT_EQ(line.proxy->port, 3128);
     EXPECT_EQ(line.pauseSeconds, 0);
+    EXPECT_EQ(line.ftpMode, TFtpMode::Active);
 
     EXPECT_FALSE(line.connections);
 
-    line =
-        Parse({"--set", "8436", "--site", "VantrelPix.com", "--pause", "15", "--connections", "4"});
+    line = Parse({"--set", "8436", "--site", "VantrelPix.com", "--pause", "15", "--connections",
+                  "4", "--ftp-mode", "passive"});
     EXPECT_EQ(line.connections, 4);
     ASSERT_EQ(line.action, CommandAction::Job) << line.error.toStdString();
     EXPECT_EQ(line.job, CommandJob::Set);
     EXPECT_EQ(line.site, GallerySite::A);
     EXPECT_EQ(line.pauseSeconds, cli::kMaxPauseSeconds);
+    EXPECT_EQ(line.ftpMode, TFtpMode::Passive);
 
     // An empty proxy turns the stored one off for this run; an IPv6 host comes in brackets.
     line = Parse({"--list", "list.txt", "--site", "www.vantrelshots.com", "--proxy", ""});
@@ -128,6 +130,11 @@ TEST(CommandLineTest, RefusesBadUsageWithAMessageNamingTheFault) {
         {{"--folder", "1", "--connections", "5"}, "Bad connections '5'"},
         {{"--folder", "1", "--connections", "0"}, "Bad connections"},
         {{"--folder", "1", "--connections", "04"}, "Bad connections"},
+        {{"--ftp-mode", "auto"}, "Option '--ftp-mode' needs a job"},
+        {{"--verify", "--ftp-mode", "passive"},
+         "Option '--ftp-mode' does not apply to '--verify'."},
+        {{"--set", "8436", "--ftp-mode", "pasv"},
+         "Bad FTP mode 'pasv': give auto, active or passive."},
     };
     for (const Case& c : cases) {
         const cli::CommandLine line = Parse(c.options);

@@ -19,6 +19,7 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
         bool pauseEnabled;
         int pauseSeconds;
         int connections = 1;
+        TFtpMode ftpMode = TFtpMode::Auto;
     };
     const Case cases[] = {
         // Nothing stored: the window's own defaults.
@@ -45,6 +46,10 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
          4},
         {"[Options]\nConnections=0\n", "", false, "", "", false, 4, 1},
         {"[Options]\nConnections=two\n", "", false, "", "", false, 4, 1},
+        // The FTP mode in any letter case; a word it does not know is Auto.
+        {"[Options]\nFtpMode=Passive\n", "", false, "", "", false, 4, 1, TFtpMode::Passive},
+        {"[Options]\nFtpMode= active\t\n", "", false, "", "", false, 4, 1, TFtpMode::Active},
+        {"[Options]\nFtpMode=pasv\n", "", false, "", "", false, 4, 1, TFtpMode::Auto},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -59,6 +64,7 @@ TEST(HeadlessSettingsTest, ReadsTheStoredFieldsAsTheWindowRestoresThem) {
         EXPECT_EQ(stored.pauseEnabled, c.pauseEnabled) << c.file;
         EXPECT_EQ(stored.pauseSeconds, c.pauseSeconds) << c.file;
         EXPECT_EQ(stored.connections, c.connections) << c.file;
+        EXPECT_EQ(stored.ftpMode, c.ftpMode) << c.file;
     }
 }
 

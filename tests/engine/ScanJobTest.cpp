@@ -151,6 +151,20 @@ TEST_F(ScanJobTest, RefusedNumbersAndAMissingSet) {
     EXPECT_FALSE(Engine().NMFTP1.Connected());
 }
 
+// However often the session falls back to passive mode, each job says so once.
+TEST_F(ScanJobTest, TellsTheFallBackToPassiveOncePerJob) {
+    ServeArchive({});
+    host.onStatus = [this](const std::string& status) {
+        if (status == "Changing Directory . . .")
+            for (int fallBack = 0; fallBack < 2; ++fallBack)
+                Engine().NMFTP1.OnPassiveFallback(nullptr);
+    };
+    for (size_t job = 1; job <= 2; ++job) {
+        ASSERT_TRUE(GetInst("9999"));
+        EXPECT_EQ(LogCount("**Active mode failed, using passive mode"), job);
+    }
+}
+
 // Names from a listing that would land outside the set's directory are not fetched; a transfer
 // that the server aborts, or whose data connection goes silent, fails that file alone and
 // leaves nothing under its name; the job goes on to its end.
