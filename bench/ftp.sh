@@ -6,12 +6,14 @@
 #
 #   bash bench/ftp.sh              # RUNS=10 timed runs per command (medians)
 #   RUNS=3 COUNT=50 bash bench/ftp.sh
+#   MODE=passive bash bench/ftp.sh # all three in passive mode ("PASV")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 DRIVER=${FTPGET:-$ROOT/build/bench/ftpget}
 RUNS=${RUNS:-10}
 COUNT=${COUNT:-200}
+MODE=${MODE:-active}
 SIZE=${SIZE:-102400}
 PY=/usr/bin/python3
 
@@ -83,9 +85,14 @@ EOF
 }
 start_vsftpd
 
-OURS="$DRIVER 127.0.0.1 $PORT /pub/brick//scans/08000/8436/ $WORK/out/ours"
-LFTP="lftp -e 'set ftp:passive-mode off; set cmd:fail-exit yes; mget -O $WORK/out/lftp *; quit' -u anonymous,bench ftp://127.0.0.1:$PORT/$SET/"
-WGET="wget -q --no-passive-ftp -r -nH --cut-dirs=5 -P $WORK/out/wget ftp://127.0.0.1:$PORT/$SET/"
+case $MODE in
+active) PASSIVE=off; WGET_MODE=--no-passive-ftp ;;
+passive) PASSIVE=on; WGET_MODE="" ;;
+*) echo "bench: MODE is active or passive" >&2; exit 2 ;;
+esac
+OURS="$DRIVER --mode $MODE 127.0.0.1 $PORT /pub/brick//scans/08000/8436/ $WORK/out/ours"
+LFTP="lftp -e 'set ftp:passive-mode $PASSIVE; set cmd:fail-exit yes; mget -O $WORK/out/lftp *; quit' -u anonymous,bench ftp://127.0.0.1:$PORT/$SET/"
+WGET="wget -q $WGET_MODE -r -nH --cut-dirs=5 -P $WORK/out/wget ftp://127.0.0.1:$PORT/$SET/"
 # Each starts in an empty directory (lftp's mget wants it to exist): overwriting costs the file
 # system more than creating, and wget would number files it finds.
 PREP_OURS="rm -rf $WORK/out/ours"
@@ -143,12 +150,12 @@ T_WGET=$(printf '%s\n' ${times[wget]} | median)
 R_ROUND=$(printf '%s\n' "${ROUND_RATIOS[@]}" | median)
 
 awk -v o="$T_OURS" -v l="$T_LFTP" -v w="$T_WGET" -v rr="$R_ROUND" -v n="$COUNT" -v s="$SIZE" \
-    -v runs="$RUNS" 'BEGIN {
-    printf "\nVantrel FTP client on loopback (vsftpd, active mode), %d files of %d bytes, medians of %d runs\n\n", n, s, runs
+    -v runs="$RUNS" -v mode="$MODE" -v wm="${WGET_MODE:-(passive)}" 'BEGIN {
+    printf "\nVantrel FTP client on loopback (vsftpd, %s mode), %d files of %d bytes, medians of %d runs\n\n", mode, n, s, runs
     printf "%-28s %10s %10s %10s\n", "command", "time", "files/s", "ours x"
     printf "%-28s %8.3f s %10.0f %10s\n", "ours (ftpget)", o, n / o, ""
-    printf "%-28s %8.3f s %10.0f %10.2f\n", "lftp mget (active)", l, n / l, l / o
-    printf "%-28s %8.3f s %10.0f %10.2f\n", "wget --no-passive-ftp -r", w, n / w, w / o
+    printf "%-28s %8.3f s %10.0f %10.2f\n", "lftp mget (" mode ")", l, n / l, l / o
+    printf "%-28s %8.3f s %10.0f %10.2f\n", "wget " wm " -r", w, n / w, w / o
     best = (l < w) ? l : w
     r = best / o
     printf "\nagainst the faster (%s): %.2f x  %s\n", (l < w ? "lftp" : "wget"), r, (r >= 1.0 ? ">= 1.00 ok" : ">= 1.00 MISSED")

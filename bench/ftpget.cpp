@@ -2,7 +2,8 @@
 // to a directory, lists it (parsed, as the instruction-scan job does) and fetches every listed
 // name into a local directory, all inside OnConnect as the program runs its job.
 //
-//   ftpget [--user NAME] [--report-level N] [--trace] HOST PORT REMOTEDIR OUTDIR
+//   ftpget [--user NAME] [--report-level N] [--mode auto|active|passive] [--trace]
+//          HOST PORT REMOTEDIR OUTDIR
 //
 // --trace prints every status with the microseconds since the start, to see where a transfer
 // waits.
@@ -28,7 +29,8 @@ namespace {
     std::fprintf(
         stderr,
         "ftpget: %s\n"
-        "usage: ftpget [--user NAME] [--report-level N] [--trace] HOST PORT REMOTEDIR OUTDIR\n",
+        "usage: ftpget [--user NAME] [--report-level N] [--mode auto|active|passive] [--trace]\n"
+        "              HOST PORT REMOTEDIR OUTDIR\n",
         problem.c_str());
     std::exit(2);
 }
@@ -44,6 +46,7 @@ int main(int argc, char* argv[]) {
     std::string user = "anonymous";
     int reportLevel = 4; // the program's own level
     bool trace = false;
+    TFtpMode mode = TFtpMode::Auto;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -51,7 +54,12 @@ int main(int argc, char* argv[]) {
             user = argv[++i];
         else if (arg == "--report-level" && i + 1 < argc)
             reportLevel = std::atoi(argv[++i]);
-        else if (arg == "--trace")
+        else if (arg == "--mode" && i + 1 < argc) {
+            const auto given = FtpModeFromText(argv[++i]);
+            if (!given)
+                Usage("bad mode " + std::string(argv[i]));
+            mode = *given;
+        } else if (arg == "--trace")
             trace = true;
         else if (arg.rfind("--", 0) == 0)
             Usage("unknown or incomplete option " + arg);
@@ -70,6 +78,7 @@ int main(int argc, char* argv[]) {
     ftp.UserID = ftp.Password = user;
     ftp.ParseList = true;
     ftp.ReportLevel = reportLevel;
+    ftp.Mode = mode;
     // The window shows each status on its status line; counting costs about the same.
     unsigned long statusEvents = 0;
     const auto origin = std::chrono::steady_clock::now();

@@ -132,8 +132,10 @@ bool TFtpTransfer::ActiveCannotWork(const std::exception_ptr& error) const {
     if (ftp_.waitEnd_ == TWaitEnd::ServerAbort)
         return ftp_.phase_ == TFtpPhase::AwaitingData &&
                ftpreply::NoDataConnection(ftpreply::CodeOf(ftp_.ServerAbortLine()));
-    return ftp_.waitEnd_ == TWaitEnd::Stall &&
-           (ftp_.phase_ == TFtpPhase::Command || ftp_.phase_ == TFtpPhase::AwaitingData);
+    // A server that tries to connect to us before it answers (vsftpd does) keeps silent on both
+    // connections until it gives up: whichever limit ends that wait first tells the same.
+    const bool silent = ftp_.waitEnd_ == TWaitEnd::Stall || ftp_.waitEnd_ == TWaitEnd::Deadline;
+    return silent && (ftp_.phase_ == TFtpPhase::Command || ftp_.phase_ == TFtpPhase::AwaitingData);
 }
 
 void TFtpTransfer::Recover(bool again) {

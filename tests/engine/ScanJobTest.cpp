@@ -309,6 +309,8 @@ TEST_F(EngineTest, BrokenAndHostileArchivesStoreOnlyWholeFilesAndNeverHang) {
         {"no data connection for LIST", {Join({login(Port()), {S::ExpectLine(),
           S::Send("150 Here comes the directory listing.\r\n"), S::Silent()}}),
           Join({Login(), Cwd(), passiveList, passiveFiles})}, all, "", 4000, 0, 400, Auto, true},
+        {"no reply to LIST in time", {Join({login(Port()), silent}), Join({Login(), Cwd(),
+          passiveList, passiveFiles})}, all, "", 5500, 0, 20000, Auto, true},
         {"227 naming another address", {Join({login(Pasv("127.0.0.2")),
           listing({"a.jpg", "page2.jpg", "c.jpg"}), passiveFiles})}, all, "", 1500, 0, 400,
          Passive},
