@@ -9,13 +9,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 DRIVER=${HTTPGET:-$ROOT/build/bench/httpget}
+FLOOR=${FLOORGET:-$ROOT/build/bench/floorget}
 RUNS=${RUNS:-10}
 PY=/usr/bin/python3
 BULK_MB=256
 SMALL_COUNT=500
 SMALL_BYTES=20480
 
-for tool in "$DRIVER" nginx curl wget /usr/bin/time "$PY"; do
+for tool in "$DRIVER" "$FLOOR" nginx curl wget /usr/bin/time "$PY"; do
     command -v "$tool" >/dev/null || { echo "bench: $tool not found (scripts/setup.sh, scripts/build.sh)" >&2; exit 1; }
 done
 
@@ -134,12 +135,33 @@ read -r T_OURS T_CURL < <(race "rm -f $WORK/out/ours.bin" "$DRIVER $BASE/bulk.bi
 cmp -s "$WORK/www/bulk.bin" "$WORK/out/ours.bin" || { echo "bench: our copy of bulk.bin differs" >&2; exit 1; }
 
 echo "bench: $SMALL_COUNT small files x $RUNS ..." >&2
-# Both start each run in an empty directory: wget would number files it finds there, and
-# overwriting a file costs the file system more than creating one.
-read -r S_OURS S_WGET < <(race "rm -rf $WORK/out/list" "$DRIVER --list $WORK/urls.txt $WORK/out/list" \
-    "rm -rf $WORK/out/wget" "wget -q --no-http-keep-alive -P $WORK/out/wget -i $WORK/urls.txt")
-[ "$(ls "$WORK/out/list" | wc -l)" -eq "$SMALL_COUNT" ] || { echo "bench: the list run missed files" >&2; exit 1; }
-cmp -s "$WORK/www/small/f$SMALL_COUNT.bin" "$WORK/out/list/f$SMALL_COUNT.bin" || { echo "bench: small copy differs" >&2; exit 1; }
+# Three ways in turns (the order rotating every round): ours, wget and the floor, a plain
+# blocking C client with nothing but the calls a download needs. Each run writes into a fresh
+# directory on tmpfs, made and the last one deleted before the clock starts: wget would number
+# files it finds, overwriting costs more than creating, and a deletion on a disk between runs
+# moves the figures by more than the differences measured here.
+SHM=$(mktemp -d "${TMPFS:-/dev/shm}/vantrel-bench-XXXXXX")
+trap 'rm -rf "$SHM"; cleanup' EXIT
+fresh() { echo "rm -rf $SHM/$1; mkdir $SHM/$1"; }
+small=("$DRIVER --list $WORK/urls.txt $SHM/ours"
+    "wget -q --no-http-keep-alive -P $SHM/wget -i $WORK/urls.txt"
+    "$FLOOR $WORK/urls.txt $SHM/floor")
+small_names=(ours wget floor)
+declare -A small_times
+for k in 0 1 2; do time_once "$(fresh ${small_names[$k]})" "${small[$k]}" >/dev/null; done
+for ((i = 0; i < RUNS; i++)); do
+    for j in 0 1 2; do
+        k=$(((i + j) % 3))
+        small_times[${small_names[$k]}]+="$(time_once "$(fresh ${small_names[$k]})" "${small[$k]}") "
+    done
+done
+for name in ours wget floor; do
+    [ "$(ls "$SHM/$name" | wc -l)" -eq "$SMALL_COUNT" ] || { echo "bench: the $name run missed files" >&2; exit 1; }
+    cmp -s "$WORK/www/small/f$SMALL_COUNT.bin" "$SHM/$name/f$SMALL_COUNT.bin" || { echo "bench: $name's small copy differs" >&2; exit 1; }
+done
+S_OURS=$(printf '%s\n' ${small_times[ours]} | median)
+S_WGET=$(printf '%s\n' ${small_times[wget]} | median)
+S_FLOOR=$(printf '%s\n' ${small_times[floor]} | median)
 
 echo "bench: peak memory ..." >&2
 peak_kb() { # url
@@ -165,7 +187,7 @@ done
 CPU_WAIT=$(printf '%s\n' "${IDLE_WAIT[@]}" | median)
 CPU_PROC=$(printf '%s\n' "${IDLE_PROC[@]}" | median)
 
-awk -v tc="$T_CURL" -v to="$T_OURS" -v sw="$S_WGET" -v so="$S_OURS" -v n="$SMALL_COUNT" \
+awk -v tc="$T_CURL" -v to="$T_OURS" -v sw="$S_WGET" -v so="$S_OURS" -v sf="$S_FLOOR" -v n="$SMALL_COUNT" \
     -v mb="$BULK_MB" -v m16="$M16" -v m256="$M256" -v cw="$CPU_WAIT" -v cp="$CPU_PROC" \
     -v runs="$RUNS" 'BEGIN {
     printf "\nVantrel HTTP client on loopback (nginx), medians of %d runs\n\n", runs
@@ -174,8 +196,10 @@ awk -v tc="$T_CURL" -v to="$T_OURS" -v sw="$S_WGET" -v so="$S_OURS" -v n="$SMALL
     printf "%-34s %9.0f MB/s %7.0f MB/s %8.2f %s\n", "bulk " mb " MB vs curl -s -o", mb / to, mb / tc, r, (r >= 0.9 ? ">= 0.90 ok" : ">= 0.90 MISSED")
     r = sw / so
     printf "%-34s %8.0f f/s %8.0f f/s %8.2f %s\n", n " x 20 KB vs wget (no keep-alive)", n / so, n / sw, r, (r >= 1.0 ? ">= 1.00 ok" : ">= 1.00 MISSED")
+    r = so / sf
+    printf "%-34s %8.0f f/s %8.0f f/s %8.2f %s\n", n " x 20 KB vs the floor (x its time)", n / so, n / sf, r, (r <= 1.1 ? "<= 1.10 ok" : "<= 1.10 MISSED")
     d = m256 - m16
     printf "%-34s %9d KB %9d KB %+8d %s\n", "peak RSS 256 MB vs 16 MB file", m256, m16, d, (d <= 1024 && d >= -1024 ? "within 1024 KB ok" : "within 1024 KB MISSED")
     printf "%-34s %10.2f %% %10.2f %% %8s %s\n", "CPU waiting 5 s (wait / process)", cw, cp, "", (cw < 1 ? "< 1 % ok" : "< 1 % MISSED")
-    printf "\n(times: ours %.3f s vs curl %.3f s; list %.3f s vs wget %.3f s)\n", to, tc, so, sw
+    printf "\n(times: ours %.3f s vs curl %.3f s; list %.3f s vs wget %.3f s vs floor %.3f s)\n", to, tc, so, sw, sf
 }'
