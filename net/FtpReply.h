@@ -26,6 +26,10 @@ struct TFtpReply {
 // another's.
 namespace ftpreply {
 
+// A reply or listing line longer than this is hostile: without a bound it would fill memory
+// while the wait still sees the connection as alive.
+inline constexpr size_t MaxLineBytes = 1 << 20;
+
 // The code of a reply line: its leading digits, 0 when it has none.
 int CodeOf(std::string_view line);
 

@@ -1,6 +1,7 @@
 #include "net/FtpTransfer.h"
 
 #include "net/FtpReply.h"
+#include "net/HttpText.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/ThreadTimer.h"
@@ -11,9 +12,6 @@
 #include <utility>
 
 namespace {
-
-// A reply or listing line longer than this is hostile.
-constexpr size_t MaxLineBytes = 1 << 20;
 
 // The data connection of one transfer: a plain session that tells its owner of every receive
 // step, so that a silent server can be told from a slow one.
@@ -37,12 +35,6 @@ std::string Dotted(uint32_t address) {
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 255, (address >> 16) & 255,
                   (address >> 8) & 255, address & 255);
     return text;
-}
-
-std::string WithoutLineEnd(std::string line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    return line;
 }
 
 } // namespace
@@ -192,7 +184,7 @@ void TFtpTransfer::OpenPassive() {
         throw FTPException(reply);
     const uint16_t port = ftpreply::PassivePort(reply);
     if (port == 0)
-        throw ESockError("Bad passive reply: " + WithoutLineEnd(reply));
+        throw ESockError("Bad passive reply: " + http::WithoutLineEnd(reply));
     TPowersock& data = *data_;
     // The server's own address: a reply that names another host could send our connection
     // anywhere.
@@ -333,7 +325,7 @@ void TFtpTransfer::ReadListing() {
             lineFeed = pending.find('\n', std::min(searched, pending.size()));
             searched = pending.size();
             return lineFeed != std::string_view::npos || !data.Connected() ||
-                   searched >= MaxLineBytes || received + searched > ftp_.MaxListingBytes;
+                   searched >= ftpreply::MaxLineBytes || received + searched > ftp_.MaxListingBytes;
         });
         if (data.CancelRequested())
             throw EAbortError("Socket readln aborted");

@@ -9,10 +9,6 @@
 
 namespace {
 
-// A reply or listing line longer than this is hostile: without a bound it would fill memory
-// while the wait still sees the connection as alive.
-constexpr size_t MaxLineBytes = 1 << 20;
-
 // The first line of text, line end included, or all of it when it has none.
 std::string FirstLine(std::string_view text) {
     const size_t lineFeed = text.find('\n');
@@ -44,7 +40,7 @@ TNMFTP::TNMFTP()
           [this] { RaiseWaitEnd(); })),
       transfer_(std::make_unique<TFtpTransfer>(*this)) {
     Port = 21;
-    MaxLineLength = MaxLineBytes;
+    MaxLineLength = ftpreply::MaxLineBytes;
     // A server that hangs up mid-dialogue ends the wait for its reply.
     ReadLnEndsAtClose = true;
     SetReceiveHook([this](TComponent*) { CheckServerAbort(); });
