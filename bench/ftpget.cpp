@@ -12,6 +12,8 @@
 
 #include "net/NMFTP.h"
 
+#include "platform/EventWait.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -42,6 +44,8 @@ double CpuSeconds(const timeval& t) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // As the command line runs its jobs.
+    platform::PreferPlainEventLoop();
     QCoreApplication app(argc, argv);
     std::string user = "anonymous";
     int reportLevel = 4; // the program's own level

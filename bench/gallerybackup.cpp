@@ -9,6 +9,8 @@
 #include "engine/PlainHost.h"
 #include "engine/Sites.h"
 
+#include "platform/EventWait.h"
+
 #include <QCoreApplication>
 
 #include <chrono>
@@ -33,6 +35,8 @@ double Seconds(const timeval& t) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // As the command line runs its jobs.
+    platform::PreferPlainEventLoop();
     QCoreApplication app(argc, argv);
     TPlainHost host;
     TBackupEngine& engine = host.Engine();

@@ -12,6 +12,8 @@
 
 #include "net/NMHTTP.h"
 
+#include "platform/EventWait.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
@@ -22,7 +24,6 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -103,6 +104,8 @@ double CpuSeconds(const timeval& t) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // As the command line runs its jobs.
+    platform::PreferPlainEventLoop();
     QCoreApplication app(argc, argv);
     const Options options = Parse(std::vector<std::string>(argv + 1, argv + argc));
 
@@ -150,9 +153,8 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "httpget: %s: status %d\n", url.c_str(), int(http.ReplyCode()));
             ++failures;
         }
-        struct stat info {};
-        if (::stat(outFile.c_str(), &info) == 0)
-            bytes += static_cast<unsigned long long>(info.st_size);
+        // Counted by the client: a stat of each file would add a call the floor does not make.
+        bytes += http.BytesReceived();
         ++fetched;
     }
     const double elapsed =

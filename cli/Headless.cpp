@@ -331,6 +331,7 @@ private:
 } // namespace
 
 int RunHeadless(int& argc, char** argv, const CommandLine& line) {
+    platform::PreferPlainEventLoop();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VantrelBackup"));
     try {

@@ -16,6 +16,11 @@ namespace http {
 constexpr int MaxRedirects = 20;
 // A header that never ends would otherwise grow in memory until the program dies.
 constexpr size_t MaxHeaderBytes = 1024 * 1024;
+// Up to this many bytes of a connection, a receive that took less than it could is followed at
+// once by a look for the server's close, which ends every answer: a page or a small picture has
+// usually come whole, its end with it. Beyond it, a long body arriving in pieces would make such
+// looks find nothing.
+constexpr size_t ShortAnswerBytes = 64 * 1024;
 
 // The number in the second " "-field of the status line, its line ending removed. A field that
 // is missing or not a plain decimal number means the server sent no status at all, and a

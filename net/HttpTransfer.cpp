@@ -97,8 +97,7 @@ void THttpTransfer::OnSocketEvent(unsigned event, uint16_t error) {
             SendSome();
             break;
         case platform::EventRead:
-            for (int i = 0; i < ReadsPerEvent && running_ && ReceiveSome(); ++i) {
-            }
+            ReceiveBurst();
             break;
         case platform::EventClose:
             // The close names the first way the stream ended; bytes that came before it are
@@ -131,11 +130,22 @@ void THttpTransfer::SendSome() {
     }
 }
 
+void THttpTransfer::ReceiveBurst() {
+    for (int i = 0; i < ReadsPerEvent && running_; ++i) {
+        if (ReceiveSome())
+            continue;
+        if (lastCount_ > 0 && heard_ <= http::ShortAnswerBytes && running_)
+            ReceiveSome();
+        return;
+    }
+}
+
 // True when a whole chunk came, so that more may be waiting.
 bool THttpTransfer::ReceiveSome() {
     char chunk[ChunkSize];
     uint16_t error = 0;
     const long count = socket_->Receive(chunk, sizeof chunk, error);
+    lastCount_ = count;
     if (count <= 0)
         return false;
     const size_t size = static_cast<size_t>(count);

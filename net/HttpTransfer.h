@@ -67,6 +67,9 @@ private:
     void Connect(uint32_t address);
     void OnSocketEvent(unsigned event, uint16_t error);
     void SendSome();
+    // The receives of one read event: whole chunks back to back, a few at most, and after a
+    // short one of a short answer one look for the server's close.
+    void ReceiveBurst();
     bool ReceiveSome();
     void TakeHeaderBytes(const char* data, size_t size);
     void TakeHeaderLine(const std::string& line);
@@ -86,6 +89,7 @@ private:
     size_t headerBytes_ = 0;
     bool statusSeen_ = false, headerDone_ = false, running_ = false;
     uint64_t heard_ = 0;
+    long lastCount_ = 0; // what the latest receive took
     uint16_t closeError_ = 0; // the error the server's side ended the connection with, if any
     int replyCode_ = 0;
     int redirects_ = 0;

@@ -12,6 +12,7 @@ TNMHTTP::TNMHTTP() {
     // A server that closes before its header is complete will send nothing more: the reply has
     // failed, and waiting on for a Cancel would only cost time.
     ReadLnEndsAtClose = true;
+    LookForEndWithin = http::ShortAnswerBytes;
 }
 
 void TNMHTTP::Get(const std::string& URL) {

@@ -131,10 +131,15 @@ void TPowersock::OnMessage(int message) {
 // are served here at once, and only the last one is posted.
 void TPowersock::ReadSteps() {
     int step = 0;
-    while (ReadToStream() && !cancelRequested_ && ++step < StepsPerEvent) {
+    bool full = false;
+    while ((full = ReadToStream()) && !cancelRequested_ && ++step < StepsPerEvent) {
     }
+    bool readMore = step == StepsPerEvent;
+    if (!full && lastStepBytes_ > 0 && LookForEndWithin != 0 && bytesHeard_ <= LookForEndWithin &&
+        !cancelRequested_ && socket_->IsConnected())
+        readMore = ReadToStream();
     FlushCapture();
-    if (step == StepsPerEvent)
+    if (readMore)
         PostReadMore();
 }
 

@@ -65,6 +65,12 @@ public:
     // and no line end is buffered, instead of waiting on until Cancel: a reply that can no
     // longer come must not hold the program. The fragment stays in ReceivedData.
     bool ReadLnEndsAtClose = false;
+    // When nonzero, the peer ends the connection as soon as its answer is sent (HTTP/1.0). A
+    // receive step that took less than a whole chunk, while no more than this many bytes have
+    // come on the connection, is followed at once by one more: the end of a short answer has
+    // usually come with it, and finding it now saves a trip through the event loop. A long body
+    // arriving in pieces is left alone, where a look that finds nothing would only cost a call.
+    size_t LookForEndWithin = 0;
     // Tested in every wait of this session: once it returns true the wait ends as a Cancel
     // would end it. The owner's Cancel button reaches a wait this way without a call of its own.
     std::function<bool()> AbortWhen;
@@ -204,6 +210,7 @@ private:
     void PostReadMore();
     void PostSendMore();
     void SendBytes(const char* data, size_t count);
+    void StartSending();
     void ResolveHost();
     void StartTimer();
     void StopTimer();
@@ -235,6 +242,7 @@ private:
     bool acceptReply_ = false;
     bool readMorePending_ = false;
     bool sendMorePending_ = false;
+    long lastStepBytes_ = 0; // what the latest receive step took
 
     ByteQueue receiveStream_;
     ByteQueue sendStream_;

@@ -66,6 +66,7 @@ void TPowersock::FlushCapture() {
 }
 
 bool TPowersock::ReadToStream() {
+    lastStepBytes_ = 0;
     if (cancelRequested_)
         socket_->Select(0);
     if (busy_)
@@ -77,6 +78,7 @@ bool TPowersock::ReadToStream() {
         Report(8, "ReadToStream");
         uint16_t error = 0;
         const long count = ReceiveChunk(error);
+        lastStepBytes_ = count;
         if (count < 0 && error != platform::SocketError::WouldBlock) {
             // Nothing is raised here: the close event that follows a broken connection ends
             // the waits that depend on it.
@@ -165,6 +167,16 @@ bool TPowersock::WriteFromStream() {
 
 // ---- sending ----------------------------------------------------------------------------
 
+// The first steps go at once: a request that fits the socket's buffer is sent before the wait
+// starts, without a trip through the event loop. Inside a receive step (a packet handler that
+// writes) the steps are left to a posted request, as they cannot run there.
+void TPowersock::StartSending() {
+    if (busy_)
+        PostSendMore();
+    else
+        WriteSteps();
+}
+
 void TPowersock::SendBytes(const char* data, size_t count) {
     Report(4, "Sending Buffer");
     if (cancelRequested_)
@@ -175,7 +187,7 @@ void TPowersock::SendBytes(const char* data, size_t count) {
         return;
     sendComplete_ = false;
     sendFailed_ = false;
-    PostSendMore();
+    StartSending();
     Wait([this]() { return sendComplete_ || cancelRequested_ || sendFailed_; });
     if (cancelRequested_) {
         cancelRequested_ = false;
@@ -220,7 +232,7 @@ void TPowersock::SendFile(const std::string& FileName) {
     sendComplete_ = false;
     sendFailed_ = false;
     if (sendFileSize_ > 0) {
-        PostSendMore();
+        StartSending();
         Wait([this]() { return sendComplete_ || cancelRequested_ || sendFailed_; });
     }
     sendFile_.reset();

@@ -1,30 +1,18 @@
 #include "platform/AsyncSocket.h"
 
+#include "platform/EventWait.h"
 #include "platform/SocketErrors.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QSocketNotifier>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
-
-const QEvent::Type closeEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-// The close is raised from the event loop, not from inside the receive that noticed it, so that
-// the receiving handler finishes before the close handler runs.
-class PeerClosedEvent : public QEvent {
-public:
-    PeerClosedEvent(uint64_t generation, uint16_t error)
-        : QEvent(closeEventType), generation(generation), error(error) {}
-    uint64_t generation;
-    uint16_t error;
-};
 
 sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
     sockaddr_in result{};
@@ -46,6 +34,7 @@ AsyncSocket::AsyncSocket()
 }
 
 AsyncSocket::~AsyncSocket() {
+    ForgetCalls(this);
     Close();
 }
 
@@ -160,16 +149,7 @@ void AsyncSocket::OnWritable() {
         socklen_t length = sizeof soError;
         if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &length) != 0)
             soError = errno;
-        if (soError != 0) {
-            phase_ = Phase::Idle;
-            UpdateNotifiers();
-            Deliver(EventConnect, SocketErrorFromErrno(soError));
-            return;
-        }
-        phase_ = Phase::Connected;
-        UpdateNotifiers();
-        if (Deliver(EventConnect, SocketError::None))
-            Deliver(EventWrite, SocketError::None);
+        FinishConnect(soError);
         return;
     }
     writeWanted_ = false;
@@ -177,21 +157,39 @@ void AsyncSocket::OnWritable() {
     Deliver(EventWrite, SocketError::None);
 }
 
+void AsyncSocket::FinishConnect(int soError) {
+    if (soError != 0) {
+        phase_ = Phase::Idle;
+        UpdateNotifiers();
+        Deliver(EventConnect, SocketErrorFromErrno(soError));
+        return;
+    }
+    phase_ = Phase::Connected;
+    UpdateNotifiers();
+    if (Deliver(EventConnect, SocketError::None))
+        Deliver(EventWrite, SocketError::None);
+}
+
+bool AsyncSocket::Established() const {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+           info.tcpi_state == TCP_ESTABLISHED;
+}
+
 void AsyncSocket::PeerClosed(uint16_t error) {
     if (peerClosed_)
         return;
     peerClosed_ = true;
     UpdateNotifiers();
-    if ((mask_ & EventClose) != 0)
-        QCoreApplication::postEvent(this, new PeerClosedEvent(generation_, error));
-}
-
-void AsyncSocket::customEvent(QEvent* event) {
-    if (event->type() != closeEventType)
-        return;
-    const auto* closed = static_cast<PeerClosedEvent*>(event);
-    if (closed->generation == generation_)
-        Deliver(EventClose, closed->error);
+    // The close is raised from the event loop, not from inside the receive that noticed it, so
+    // that the receiving handler finishes before the close handler runs.
+    if ((mask_ & EventClose) != 0) {
+        OweCall(this, [this, generation = generation_, error]() {
+            if (generation == generation_)
+                Deliver(EventClose, error);
+        });
+    }
 }
 
 uint16_t AsyncSocket::Connect(uint32_t address, uint16_t port) {
@@ -206,6 +204,16 @@ uint16_t AsyncSocket::Connect(uint32_t address, uint16_t port) {
         return SocketErrorFromErrno(errno);
     // Even an instant success is announced by the connect event, as the caller waits for it.
     phase_ = Phase::Connecting;
+    if (result == 0 || Established()) {
+        // The system often completes the connection inside connect (always to an address of
+        // this host): it is announced from the loop at once, without first waiting for the poll
+        // that would only say so.
+        OweCall(this, [this, generation = generation_]() {
+            if (generation == generation_ && phase_ == Phase::Connecting)
+                FinishConnect(0);
+        });
+        return SocketError::WouldBlock;
+    }
     UpdateNotifiers();
     return SocketError::WouldBlock;
 }
@@ -246,6 +254,12 @@ SocketHandle AsyncSocket::Accept(uint32_t& peerAddress, uint16_t& peerPort, uint
 }
 
 long AsyncSocket::Receive(char* buffer, size_t size, uint16_t& error) {
+    // Once a receive has found the end of the stream (or its error) nothing more can come: the
+    // close handler's own receives end at once, without asking the system again.
+    if (peerClosed_) {
+        error = SocketError::None;
+        return 0;
+    }
     ssize_t count;
     do {
         count = ::recv(fd_, buffer, size, 0);

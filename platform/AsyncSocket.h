@@ -79,9 +79,6 @@ public:
     // The local address and port of the socket, host byte order; false when it has none.
     bool LocalName(uint32_t& address, uint16_t& port) const;
 
-protected:
-    void customEvent(QEvent* event) override;
-
 private:
     enum class Phase { Idle, Connecting, Connected, Listening };
 
@@ -90,6 +87,9 @@ private:
     void UpdateNotifiers();
     void OnReadable();
     void OnWritable();
+    void FinishConnect(int soError);
+    // True when the connection started has completed already.
+    bool Established() const;
     void PeerClosed(uint16_t error);
     // Calls the handler; false when the handler replaced or closed the socket meanwhile.
     bool Deliver(SocketEvent event, uint16_t error);

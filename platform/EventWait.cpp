@@ -6,7 +6,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <deque>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -17,8 +19,12 @@ thread_local std::vector<const std::function<bool()>*> activeWaits;
 
 // A dispatcher first delivers the posted events and then blocks until a socket or timer event
 // comes, even when one of those posted events (a read-more request, a lookup reply, a cancel
-// run by a queued call) has just met the condition of the wait. Just before it blocks it says
-// so; if the innermost wait is met by then, it is woken so that the wait returns at once.
+// run by a queued call) has just met the condition of the wait or owed a call. Just before it
+// blocks it says so; the calls owed by then run, and if they ran or the innermost wait is met,
+// the dispatcher is woken so that the wait looks again at once.
+void RunOwedCalls();
+bool AnyOwedCalls();
+
 void ConnectBlockHook() {
     thread_local QPointer<QAbstractEventDispatcher> hooked;
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
@@ -27,9 +33,29 @@ void ConnectBlockHook() {
     hooked = dispatcher;
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
                      [dispatcher]() {
-                         if (!activeWaits.empty() && (*activeWaits.back())())
+                         const bool ran = AnyOwedCalls();
+                         RunOwedCalls();
+                         if (ran || (!activeWaits.empty() && (*activeWaits.back())()))
                              dispatcher->wakeUp();
                      });
+}
+
+struct OwedCall {
+    const void* owner;
+    std::function<void()> call;
+};
+thread_local std::deque<OwedCall> owedCalls;
+
+bool AnyOwedCalls() {
+    return !owedCalls.empty();
+}
+
+void RunOwedCalls() {
+    while (!owedCalls.empty()) {
+        const std::function<void()> call = std::move(owedCalls.front().call);
+        owedCalls.pop_front();
+        call();
+    }
 }
 
 struct WaitScope {
@@ -49,8 +75,14 @@ void WaitUntil(const std::function<bool()>& done) {
         throw std::logic_error("a blocking wait needs the application's event loop");
     ConnectBlockHook();
     WaitScope scope(&done);
-    while (!done())
+    for (;;) {
+        RunOwedCalls();
+        if (done())
+            return;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        if (done())
+            return;
+    }
 }
 
 void WaitFor(int milliseconds, const std::function<bool()>& stop) {
@@ -63,8 +95,23 @@ void WaitFor(int milliseconds, const std::function<bool()>& stop) {
     WaitUntil([&] { return stop() || clock.elapsed() >= milliseconds; });
 }
 
+void PreferPlainEventLoop() {
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
 void DispatchPending() {
+    RunOwedCalls();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void OweCall(const void* owner, std::function<void()> call) {
+    owedCalls.push_back({owner, std::move(call)});
+    ConnectBlockHook();
+}
+
+void ForgetCalls(const void* owner) {
+    std::erase_if(owedCalls, [owner](const OwedCall& owed) { return owed.owner == owner; });
 }
 
 } // namespace platform
