@@ -323,7 +323,8 @@ void TFtpTransfer::ReadListing() {
                 return true;
             const std::string_view pending = data.ReceivedData();
             lineFeed = pending.find('\n', std::min(searched, pending.size()));
-            searched = pending.size();
+            if (lineFeed == std::string_view::npos)
+                searched = pending.size();
             return lineFeed != std::string_view::npos || !data.Connected() ||
                    searched >= ftpreply::MaxLineBytes || received + searched > ftp_.MaxListingBytes;
         });

@@ -257,8 +257,11 @@ std::string TPowersock::ReadLn() {
     Wait([&]() {
         if (cancelRequested_)
             return true;
+        // The condition may be asked again after it held (the loop asks it before it blocks,
+        // the wait once more after): a line found stays found.
         lineFeed = receiveStream_.Find('\n', std::min(searched, receiveStream_.Size()));
-        searched = receiveStream_.Size();
+        if (lineFeed == std::string::npos)
+            searched = receiveStream_.Size();
         return lineFeed != std::string::npos || (ReadLnEndsAtClose && !connected_) ||
                (MaxLineLength != 0 && searched >= MaxLineLength);
     });

@@ -15,7 +15,11 @@ namespace platform {
 namespace {
 
 // The conditions of the waits in progress, innermost last.
-thread_local std::vector<const std::function<bool()>*> activeWaits;
+struct ActiveWait {
+    const std::function<bool()>* done;
+    bool met; // the loop found the condition met before it blocked
+};
+thread_local std::vector<ActiveWait> activeWaits;
 
 // A dispatcher first delivers the posted events and then blocks until a socket or timer event
 // comes, even when one of those posted events (a read-more request, a lookup reply, a cancel
@@ -35,7 +39,11 @@ void ConnectBlockHook() {
                      [dispatcher]() {
                          const bool ran = AnyOwedCalls();
                          RunOwedCalls();
-                         if (ran || (!activeWaits.empty() && (*activeWaits.back())()))
+                         // A condition found met is not asked again: one that moves on as it
+                         // looks (how far a line was searched) could forget what it found.
+                         if (!activeWaits.empty() && !activeWaits.back().met)
+                             activeWaits.back().met = (*activeWaits.back().done)();
+                         if (ran || (!activeWaits.empty() && activeWaits.back().met))
                              dispatcher->wakeUp();
                      });
 }
@@ -59,8 +67,9 @@ void RunOwedCalls() {
 }
 
 struct WaitScope {
-    explicit WaitScope(const std::function<bool()>* done) { activeWaits.push_back(done); }
+    explicit WaitScope(const std::function<bool()>* done) { activeWaits.push_back({done, false}); }
     ~WaitScope() { activeWaits.pop_back(); }
+    bool Met() const { return activeWaits.back().met; }
     WaitScope(const WaitScope&) = delete;
     WaitScope& operator=(const WaitScope&) = delete;
 };
@@ -80,7 +89,7 @@ void WaitUntil(const std::function<bool()>& done) {
         if (done())
             return;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        if (done())
+        if (scope.Met() || done())
             return;
     }
 }

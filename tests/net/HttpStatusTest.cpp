@@ -1,5 +1,8 @@
 #include "HttpTestSupport.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 namespace {
 
 const char* const Response = "HTTP/1.0 200 OK\r\nServer: t\r\n\r\nbody";
@@ -41,6 +44,26 @@ TEST_F(HttpStatus, LevelEightReportsEveryStepOfOneGetInOrder) {
                   "Transaction Completed", "Disconnecting", "Request Close Socket"}));
     EXPECT_TRUE(Has(pumpSteps, "WriteFromStream"));
     EXPECT_TRUE(Has(pumpSteps, "ReadToStream"));
+}
+
+// Every event the client posted to itself would cost the loop a wake-up: a page or a small
+// picture needs none, from the connect to the close.
+TEST_F(HttpStatus, ASmallAnswerIsFetchedWithoutPostingAnything) {
+    class PostedEvents : public QObject {
+    public:
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() >= QEvent::User || event->type() == QEvent::MetaCall)
+                ++count;
+            return false;
+        }
+    } posted;
+    ScriptedServer server(Answer(std::string(Response) + std::string(40000, 'x')));
+    QCoreApplication::instance()->installEventFilter(&posted);
+    StatusesOfOneGet(8, "127.0.0.1", server.Port());
+    QCoreApplication::instance()->removeEventFilter(&posted);
+    EXPECT_EQ(ReadWholeFile(BodyPath()), "body" + std::string(40000, 'x'));
+    EXPECT_EQ(posted.count, 0);
 }
 
 TEST_F(HttpStatus, LevelEightShowsTheLookupTimerPairForAHostName) {

@@ -7,11 +7,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <optional>
 #include <thread>
+#include <utility>
 
 // A posted event that meets the condition must end the wait at once, not when some later
 // socket or timer event happens to wake the loop.
@@ -32,6 +34,22 @@ TEST(EventWaitTest, PostedEventThatMeetsTheConditionEndsTheWaitAtOnce) {
         },
         Qt::QueuedConnection);
     platform::WaitUntil([&]() { return done; });
+    EXPECT_LT(clock.elapsed(), 1000);
+}
+
+// The loop asks the condition before it blocks; the wait must not ask again and lose what a
+// condition that moves on as it looks (a line search) found.
+TEST(EventWaitTest, AConditionFoundMetIsNotAskedAgain) {
+    bool ready = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&]() { ready = true; });
+    guard.start(3000);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&]() { ready = true; }, Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    platform::WaitUntil([&]() { return std::exchange(ready, false); });
     EXPECT_LT(clock.elapsed(), 1000);
 }
 
@@ -56,6 +74,40 @@ TEST(EventWaitTest, WaitsNest) {
     });
     platform::WaitUntil([&]() { return outer; });
     EXPECT_TRUE(inner);
+}
+
+// Calls owed by a handler run once it has returned, in the order owed: within a wait before it
+// dispatches again, and from a bare event loop before it blocks. A call whose owner has gone
+// never runs.
+TEST(EventWaitTest, OwedCallsRunAfterTheHandlerInOrderOnlyWhileTheirOwnerLives) {
+    int owner = 0;
+    int gone = 0;
+    std::vector<std::string> order;
+    bool done = false;
+    Later(0, [&]() {
+        platform::OweCall(&owner, [&]() { order.push_back("first"); });
+        platform::OweCall(&gone, [&]() { order.push_back("forgotten"); });
+        platform::OweCall(&owner, [&]() {
+            order.push_back("second");
+            done = true;
+        });
+        platform::ForgetCalls(&gone);
+        order.push_back("handler");
+    });
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [&]() { done = true; });
+    guard.start(3000);
+    QElapsedTimer clock;
+    clock.start();
+    platform::WaitUntil([&]() { return done; });
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(order, (std::vector<std::string>{"handler", "first", "second"}));
+
+    // No wait in progress: the application's own loop runs the call before it would block.
+    QEventLoop loop;
+    Later(0, [&]() { platform::OweCall(&owner, [&]() { loop.quit(); }); });
+    QTimer::singleShot(3000, &loop, [&]() { loop.exit(1); });
+    EXPECT_EQ(loop.exec(), 0);
 }
 
 TEST(ThreadTimerTest, TicksRestartAndStop) {
