@@ -6,13 +6,17 @@
 //           URL OUTFILE [URL OUTFILE ...]
 //   httpget [options] --list URLFILE OUTDIR
 //           (one URL a line, each saved under its last segment in OUTDIR, created if missing)
+//   httpget [--proxy HOST:PORT] --transfers N ... (as above)
+//           (through the side-by-side transfer the picture downloads use, N at a time)
 //
 // Output: one line "N files, B bytes in S s (R MB/s)" and one line "cpu USER SYS ELAPSED": the
 // CPU seconds used by the Gets alone (start-up excluded) and their wall time.
 
+#include "net/HttpTransfer.h"
 #include "net/NMHTTP.h"
 
 #include "platform/EventWait.h"
+#include "platform/FileSystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +26,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <iterator>
+#include <list>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <utility>
@@ -34,6 +42,8 @@ struct Options {
     int proxyPort = 0;
     double cancelAfter = 0;
     int reportLevel = 8;
+    int transfers = 0; // 0: one Get after the other
+
     std::vector<std::pair<std::string, std::string>> jobs; // URL, output file
 };
 
@@ -79,6 +89,10 @@ Options Parse(const std::vector<std::string>& args) {
             options.proxyPort = std::atoi(value.c_str() + colon + 1);
         } else if (arg == "--cancel-after" && hasValue) {
             options.cancelAfter = std::atof(args[++i].c_str());
+        } else if (arg == "--transfers" && hasValue) {
+            options.transfers = std::atoi(args[++i].c_str());
+            if (options.transfers < 1)
+                Usage("--transfers wants a count of at least 1");
         } else if (arg == "--report-level" && hasValue) {
             options.reportLevel = std::atoi(args[++i].c_str());
         } else if (arg == "--list" && i + 2 < args.size()) {
@@ -99,6 +113,51 @@ Options Parse(const std::vector<std::string>& args) {
 
 double CpuSeconds(const timeval& t) {
     return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+}
+
+// Runs the jobs through THttpTransfer, at most options.transfers at once, as the picture
+// downloads of a job do; returns the count of failures.
+int RunTransfers(const Options& options, unsigned long long& bytes, size_t& fetched) {
+    struct Flight {
+        std::unique_ptr<TFileStream> file;
+        std::unique_ptr<THttpTransfer> transfer;
+    };
+    std::list<Flight> flights;
+    std::vector<std::unique_ptr<THttpTransfer>> ended; // not destroyed inside their own call
+    size_t next = 0;
+    int failures = 0;
+    std::function<void()> startMore = [&]() {
+        while (flights.size() < static_cast<size_t>(options.transfers) &&
+               next < options.jobs.size()) {
+            const auto& [url, outFile] = options.jobs[next++];
+            flights.push_back({std::make_unique<TFileStream>(outFile, TFileStream::Mode::Create),
+                               nullptr});
+            const auto flight = std::prev(flights.end());
+            THttpTransfer::Route route{options.proxyHost, options.proxyPort, {}, {}};
+            flight->transfer = std::make_unique<THttpTransfer>(
+                url, *flight->file, std::move(route), [&, flight, url](bool whole) {
+                    if (whole) {
+                        bytes += flight->transfer->BytesReceived();
+                        ++fetched;
+                    } else {
+                        std::fprintf(stderr, "httpget: %s: failed\n", url.c_str());
+                        ++failures;
+                    }
+                    ended.push_back(std::move(flight->transfer));
+                    flights.erase(flight);
+                    startMore();
+                });
+            flight->transfer->Start();
+        }
+    };
+    startMore();
+    // Ended transfers go once their own call has returned, as the download scheduler lets
+    // them go.
+    while (!flights.empty()) {
+        platform::WaitUntil([&]() { return !ended.empty() || flights.empty(); });
+        ended.clear();
+    }
+    return failures;
 }
 
 } // namespace
@@ -136,7 +195,11 @@ int main(int argc, char* argv[]) {
     unsigned long long bytes = 0;
     size_t fetched = 0;
     int failures = 0;
+    if (options.transfers > 0)
+        failures = RunTransfers(options, bytes, fetched);
     for (const auto& [url, outFile] : options.jobs) {
+        if (options.transfers > 0)
+            break;
         http.Body = outFile;
         try {
             http.Get(url);

@@ -9,13 +9,20 @@
 #include <arpa/inet.h>
 
 #include <exception>
+#include <memory>
 
 namespace {
 
-// Receives per read event before the loop gets its turn again, so one fast stream does not
-// starve the others.
-constexpr int ReadsPerEvent = 8;
-constexpr size_t ChunkSize = 16384;
+// At most this much is received per read event before the loop gets its turn again, so one
+// fast stream does not starve the others; a body that came in one piece leaves in one write.
+constexpr size_t ReceiveAreaSize = 128 * 1024;
+
+// One area for every transfer: all run on the window's thread, and each is done with what it
+// received before it returns to the loop.
+char* ReceiveArea() {
+    thread_local const std::unique_ptr<char[]> area(new char[ReceiveAreaSize]);
+    return area.get();
+}
 
 } // namespace
 
@@ -131,20 +138,16 @@ void THttpTransfer::SendSome() {
 }
 
 void THttpTransfer::ReceiveBurst() {
-    for (int i = 0; i < ReadsPerEvent && running_; ++i) {
-        if (ReceiveSome())
-            continue;
-        if (lastCount_ > 0 && heard_ <= http::ShortAnswerBytes && running_)
-            ReceiveSome();
-        return;
-    }
+    // A full area leaves the rest to the next read event.
+    if (!ReceiveSome() && lastCount_ > 0 && heard_ <= http::ShortAnswerBytes && running_)
+        ReceiveSome();
 }
 
-// True when a whole chunk came, so that more may be waiting.
+// True when the area was filled, so that more may be waiting.
 bool THttpTransfer::ReceiveSome() {
-    char chunk[ChunkSize];
+    char* const chunk = ReceiveArea();
     uint16_t error = 0;
-    const long count = socket_->Receive(chunk, sizeof chunk, error);
+    const long count = socket_->Receive(chunk, ReceiveAreaSize, error);
     lastCount_ = count;
     if (count <= 0)
         return false;
@@ -156,7 +159,7 @@ bool THttpTransfer::ReceiveSome() {
     } else {
         TakeHeaderBytes(chunk, size);
     }
-    return size == sizeof chunk;
+    return size == ReceiveAreaSize;
 }
 
 void THttpTransfer::TakeHeaderBytes(const char* data, size_t size) {

@@ -67,8 +67,8 @@ private:
     void Connect(uint32_t address);
     void OnSocketEvent(unsigned event, uint16_t error);
     void SendSome();
-    // The receives of one read event: whole chunks back to back, a few at most, and after a
-    // short one of a short answer one look for the server's close.
+    // The receives of one read event: one, and after a short one of a short answer one more
+    // look for the server's close.
     void ReceiveBurst();
     bool ReceiveSome();
     void TakeHeaderBytes(const char* data, size_t size);

@@ -61,6 +61,7 @@ void TPowersock::OpenSocket(bool resetOnClose) {
 
 void TPowersock::AdoptSocket(platform::SocketHandle handle) {
     acceptReply_ = false;
+    DropStaged();
     socket_->Adopt(handle);
     socket_->Select(platform::EventAll);
     connected_ = true;
@@ -218,6 +219,7 @@ void TPowersock::Connect() {
         throw ESockError("Already connected");
     // Bytes of an earlier connection mean nothing to this one, nor how it ended.
     receiveStream_.Clear();
+    DropStaged();
     closeError_ = 0;
     bytesHeard_ = 0;
     sendStream_.Clear();
@@ -276,8 +278,10 @@ void TPowersock::CloseSocket() {
     Report(4, "Request Close Socket");
     connected_ = false;
     acceptReply_ = false;
-    // What was queued for this connection cannot go anywhere else.
+    // What was queued for this connection cannot go anywhere else, and what it brought but no
+    // step took stays unread, as if still in the system's buffer.
     sendStream_.Clear();
+    DropStaged();
     if (socket_->IsOpen()) {
         // The socket the peer's close left in place has not been used: it stays, rather than
         // being closed and made again (a disconnect after the peer's close, once per request).

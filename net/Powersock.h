@@ -206,6 +206,8 @@ private:
     void DrainOnClose();
     long ReceiveChunk(uint16_t& error);
     void FlushCapture();
+    void StageAtStart();
+    void DropStaged();
     void CaptureTo(TFileStream& file);
     void PostReadMore();
     void PostSendMore();
@@ -249,6 +251,9 @@ private:
     TFileStream* captureFile_ = nullptr; // while a capture runs
     std::exception_ptr captureError_;
     size_t captureFill_ = 0; // received bytes in chunk_ not yet written to the capture file
+    size_t stagedAt_ = 0;    // where in chunk_ the bytes received but not yet taken start
+    size_t staged_ = 0;      // how many there are
+    std::unique_ptr<char[]> sendChunk_; // a file being sent passes through it
     std::unique_ptr<TFileStream> sendFile_;
     uint64_t sendFileSize_ = 0;
     uint64_t sendFilePosition_ = 0;

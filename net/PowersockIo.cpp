@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SocketErrors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -24,28 +25,39 @@ private:
 
 // ---- the pump steps ---------------------------------------------------------------------
 
-// Receives one chunk into the receive area: at its start, or during a capture behind the bytes
-// not yet written, so that the few chunks of one event reach the file in one write.
+// Takes one chunk of at most ChunkSize bytes. The system is asked for as much as the receive
+// area holds (at its start, or during a capture behind the bytes not yet written) only when the
+// bytes it gave last time have all been taken: a small answer that came in one piece costs one
+// call, and the chunks of one event reach the capture file in one write. Every chunk is still a
+// step of its own, with its status, its count and its packet event.
 long TPowersock::ReceiveChunk(uint16_t& error) {
-    char* target = chunk_.get() + (captureFile_ != nullptr ? captureFill_ : 0);
-    const long count = socket_->Receive(target, ChunkSize, error);
-    if (count <= 0)
-        return count;
-    const size_t received = static_cast<size_t>(count);
+    if (staged_ == 0) {
+        const size_t at = captureFile_ != nullptr ? captureFill_ : 0;
+        const long count = socket_->Receive(chunk_.get() + at, ReceiveAreaSize - at, error);
+        if (count <= 0)
+            return count;
+        stagedAt_ = at;
+        staged_ = static_cast<size_t>(count);
+    }
+    error = 0;
+    const size_t received = std::min(staged_, ChunkSize);
+    const char* const data = chunk_.get() + stagedAt_;
+    stagedAt_ += received;
+    staged_ -= received;
     bytesHeard_ += received;
     if (captureFile_ != nullptr) {
-        captureFill_ += received;
+        captureFill_ += received; // the chunk lies right behind the bytes not yet written
         if (captureFill_ + ChunkSize > ReceiveAreaSize)
             FlushCapture();
     } else {
-        receiveStream_.Append(target, received);
+        receiveStream_.Append(data, received);
     }
     if (counting_) {
         bytesReceived_ += static_cast<uint32_t>(received);
         if (OnPacketRecvd)
             OnPacketRecvd(this);
     }
-    return count;
+    return static_cast<long>(received);
 }
 
 // Runs before control goes back to the event loop, so whoever looks at the file from there
@@ -55,14 +67,29 @@ void TPowersock::FlushCapture() {
         return;
     const size_t count = captureFill_;
     captureFill_ = 0;
-    if (captureFile_ == nullptr || captureError_)
-        return;
-    try {
-        captureFile_->Write(chunk_.get(), count);
-    } catch (...) {
-        // Ends the capture, which raises it: a download must not lose bytes silently.
-        captureError_ = std::current_exception();
+    if (captureFile_ != nullptr && !captureError_) {
+        try {
+            captureFile_->Write(chunk_.get(), count);
+        } catch (...) {
+            // Ends the capture, which raises it: a download must not lose bytes silently.
+            captureError_ = std::current_exception();
+        }
     }
+    StageAtStart();
+}
+
+// Bytes received but not yet taken move to the start of the area, where a capture's next chunk
+// belongs.
+void TPowersock::StageAtStart() {
+    if (staged_ > 0 && stagedAt_ > 0)
+        std::memmove(chunk_.get(), chunk_.get() + stagedAt_, staged_);
+    stagedAt_ = 0;
+}
+
+// A new connection starts with nothing received.
+void TPowersock::DropStaged() {
+    staged_ = 0;
+    stagedAt_ = 0;
 }
 
 bool TPowersock::ReadToStream() {
@@ -125,7 +152,7 @@ bool TPowersock::WriteFromStream() {
     size_t taken = pending;
     if (fileSend_) {
         try {
-            taken = sendFile_->ReadAt(chunk_.get(), pending, sendFilePosition_);
+            taken = sendFile_->ReadAt(sendChunk_.get(), pending, sendFilePosition_);
         } catch (const EFileError&) {
             taken = 0;
         }
@@ -134,7 +161,7 @@ bool TPowersock::WriteFromStream() {
             lastError_ = platform::SocketError::Fault;
             return false;
         }
-        data = chunk_.get();
+        data = sendChunk_.get();
     }
     uint16_t error = 0;
     const long sent = socket_->Send(data, taken, error);
@@ -224,6 +251,8 @@ void TPowersock::SendFile(const std::string& FileName) {
         counting_ = false;
         throw;
     }
+    if (!sendChunk_)
+        sendChunk_ = std::make_unique<char[]>(ChunkSize);
     fileSend_ = true;
     bytesSent_ = 0;
     sendFilePosition_ = 0;
@@ -325,6 +354,8 @@ void TPowersock::CaptureTo(TFileStream& file) {
     counting_ = true;
     captureFile_ = &file;
     captureError_ = nullptr;
+    captureFill_ = 0;
+    StageAtStart();
     bytesReceived_ = 0;
     if (!receiveStream_.Empty()) {
         try {

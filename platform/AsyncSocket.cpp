@@ -7,7 +7,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -170,11 +169,12 @@ void AsyncSocket::FinishConnect(int soError) {
         Deliver(EventWrite, SocketError::None);
 }
 
+// A socket has a peer only once its connection is established (a failed or a running connect
+// has none); asking for it is the lightest way to tell.
 bool AsyncSocket::Established() const {
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    return ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
-           info.tcpi_state == TCP_ESTABLISHED;
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    return ::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
 }
 
 void AsyncSocket::PeerClosed(uint16_t error) {
