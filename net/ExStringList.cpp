@@ -8,10 +8,10 @@ void TExStringList::Delete(int index) {
 }
 
 int TExStringList::IndexOfHeader(const std::string& name) const {
-    const std::string wanted = http::AsciiUpper(name);
     for (size_t i = 0; i < lines_.size(); ++i) {
         const size_t colon = lines_[i].find(':');
-        if (colon != std::string::npos && http::AsciiUpper(lines_[i].substr(0, colon)) == wanted)
+        if (colon != std::string::npos &&
+            http::SameIgnoringCase(std::string_view(lines_[i]).substr(0, colon), name))
             return static_cast<int>(i);
     }
     return -1;

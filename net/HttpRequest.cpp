@@ -118,8 +118,9 @@ void BuildRequestLines(TExStringList& lines, const TRequestParts& parts, const T
     lines.Add("");
 
     for (const std::string& line : lines.Lines())
-        if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-            throw Exception("The URL or a header value holds a line break or a NUL character");
+        for (const char c : line)
+            if (c == '\r' || c == '\n' || c == '\0')
+                throw Exception("The URL or a header value holds a line break or a NUL character");
 }
 
 std::string Base64Encode(const std::string& data) {

@@ -46,16 +46,17 @@ int16_t StatusReplyCode(const std::string& statusLine) {
 }
 
 THeaderField ClassifyHeaderLine(const std::string& line) {
-    const std::string name = AsciiUpper(NthField(line, ' ', 1));
-    if (name == "SET-COOKIE:")
+    // The first space-separated field, as NthField(line, ' ', 1) gives it.
+    const std::string_view name = std::string_view(line).substr(0, line.find(' '));
+    if (SameIgnoringCase(name, "SET-COOKIE:"))
         return THeaderField::SetCookie;
-    if (name == "LOCATION:")
+    if (SameIgnoringCase(name, "LOCATION:"))
         return THeaderField::Location;
-    if (name == "CONTENT-LENGTH:")
+    if (SameIgnoringCase(name, "CONTENT-LENGTH:"))
         return THeaderField::ContentLength;
-    if (name == "LAST-MODIFIED:")
+    if (SameIgnoringCase(name, "LAST-MODIFIED:"))
         return THeaderField::LastModified;
-    if (name == "ETAG:")
+    if (SameIgnoringCase(name, "ETAG:"))
         return THeaderField::ETag;
     return THeaderField::Other;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Small text rules shared by the request builder and the response reader. They work on bytes:
 // case folding touches ASCII letters only.
@@ -8,6 +9,9 @@ namespace http {
 
 std::string AsciiUpper(std::string text);
 std::string AsciiLower(std::string text);
+// Whether a and b are the same text but for the case of ASCII letters; no copy is made, as
+// header names are compared several times for every request and every answer.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
 
 // The n-th field (1-based) of text for the separator: the text between the (n-1)-th and the
 // n-th separator, or to the end. Fields may be empty; a field past the last separator is empty.

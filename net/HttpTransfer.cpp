@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -162,22 +163,31 @@ bool THttpTransfer::ReceiveSome() {
     return size == ReceiveAreaSize;
 }
 
+// Takes the header a line at a time, as much of a line as came; what follows its end is body.
 void THttpTransfer::TakeHeaderBytes(const char* data, size_t size) {
-    for (size_t at = 0; at < size; ++at) {
-        if (headerDone_) {
-            body_.Write(data + at, size - at);
-            bodyBytes_ += size - at;
-            return;
-        }
-        headerLine_.push_back(data[at]);
-        if (++headerBytes_ > http::MaxHeaderBytes) {
+    size_t at = 0;
+    while (at < size && !headerDone_) {
+        const void* lineFeed = std::memchr(data + at, '\n', size - at);
+        const size_t end =
+            lineFeed != nullptr ? static_cast<size_t>(static_cast<const char*>(lineFeed) - data) + 1
+                                : size;
+        // Bytes beyond the limit are never kept: the header fails as soon as it outgrows it.
+        const size_t room = http::MaxHeaderBytes - headerBytes_;
+        if (end - at > room) {
             Finish(false);
             return;
         }
-        if (data[at] == '\n') {
+        headerLine_.append(data + at, end - at);
+        headerBytes_ += end - at;
+        at = end;
+        if (lineFeed != nullptr) {
             TakeHeaderLine(headerLine_);
             headerLine_.clear();
         }
+    }
+    if (at < size && running_) {
+        body_.Write(data + at, size - at);
+        bodyBytes_ += size - at;
     }
 }
 

@@ -160,8 +160,14 @@ uint64_t TNMHTTP::ContentLength() const {
 
 void TNMHTTP::SendRequest() {
     std::string request;
+    size_t size = 0;
     for (const std::string& line : requestLines_.Lines())
-        request += line + "\r\n";
+        size += line.size() + 2;
+    request.reserve(size);
+    for (const std::string& line : requestLines_.Lines()) {
+        request += line;
+        request += "\r\n";
+    }
     Write(request);
     if (SendsBody()) {
         if (OutputFileMode) {
