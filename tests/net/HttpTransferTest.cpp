@@ -22,7 +22,7 @@ ScriptedServer::Script After(ScriptedServer::Script answer) {
 
 // How the side-by-side transfer reads an answer however its bytes arrive: a header that came
 // with its body in one piece, a header cut inside its lines, one that outgrows the limit in
-// lines or in one endless line (refused at once, nothing stored), one the close cuts short.
+// lines or in one endless line (refused at once, nothing stored).
 TEST_F(HttpTest, TheSideBySideTransferTakesTheHeaderHoweverItArrives) {
     const std::string hello = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello";
     std::string lines;
@@ -45,10 +45,6 @@ TEST_F(HttpTest, TheSideBySideTransferTakesTheHeaderHoweverItArrives) {
          After({ScriptedServer::Send("HTTP/1.0 200 OK\r\nX-Filler: "),
                 ScriptedServer::Send(std::string(1024 * 1024 + 1, 'f')),
                 ScriptedServer::Stall(-1)}),
-         false, ""},
-        {"closed inside the header",
-         After({ScriptedServer::Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n"),
-                ScriptedServer::Close()}),
          false, ""},
     };
     for (const Row& row : rows) {

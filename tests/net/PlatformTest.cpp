@@ -94,13 +94,10 @@ TEST(EventWaitTest, OwedCallsRunAfterTheHandlerInOrderOnlyWhileTheirOwnerLives) 
         platform::ForgetCalls(&gone);
         order.push_back("handler");
     });
-    QTimer guard;
+    QTimer guard; // ends the wait if the calls never run, which the order then shows
     QObject::connect(&guard, &QTimer::timeout, [&]() { done = true; });
     guard.start(3000);
-    QElapsedTimer clock;
-    clock.start();
     platform::WaitUntil([&]() { return done; });
-    EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(order, (std::vector<std::string>{"handler", "first", "second"}));
 
     // No wait in progress: the application's own loop runs the call before it would block.

@@ -348,7 +348,6 @@ TEST_F(ReadWriteTest, EveryReceiveStepOfACaptureIsReportedAndAtMostOneChunk) {
     for (const bool waitingBeforeTheCapture : {false, true}) {
         SCOPED_TRACE(waitingBeforeTheCapture ? "answer waiting" : "answer arriving");
         Server server({Server::Send("head\n"), Server::SendPattern(size), Server::Close()});
-        ConnectTo(server);
         size_t steps = 0;
         sock.ReportLevel = 8;
         sock.OnStatus = [&](TComponent*, const std::string& text) {
@@ -360,6 +359,7 @@ TEST_F(ReadWriteTest, EveryReceiveStepOfACaptureIsReportedAndAtMostOneChunk) {
             largest = std::max<size_t>(largest, sock.BytesReceived() - last);
             last = sock.BytesReceived();
         };
+        ConnectTo(server);
         EXPECT_EQ(sock.ReadLn(), "head\n");
         if (waitingBeforeTheCapture)
             platform::WaitFor(200, [] { return false; });
@@ -370,6 +370,8 @@ TEST_F(ReadWriteTest, EveryReceiveStepOfACaptureIsReportedAndAtMostOneChunk) {
         EXPECT_GE(steps, size / 16383 / 2); // chunks drained with the close are not steps
         EXPECT_TRUE(FileContents(path) == Server::Pattern(0, size));
         sock.Disconnect();
+        sock.OnStatus = nullptr; // their counters end with this round
+        sock.OnPacketRecvd = nullptr;
     }
 }
 
