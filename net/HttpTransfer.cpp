@@ -111,7 +111,7 @@ void THttpTransfer::OnSocketEvent(unsigned event, uint16_t error) {
             // The close names the first way the stream ended; bytes that came before it are
             // still waiting to be read.
             closeError_ = error;
-            while (running_ && ReceiveSome()) {
+            while (running_ && ReceiveSome() == static_cast<long>(ReceiveAreaSize)) {
             }
             if (running_)
                 ServerClosed();
@@ -140,18 +140,19 @@ void THttpTransfer::SendSome() {
 
 void THttpTransfer::ReceiveBurst() {
     // A full area leaves the rest to the next read event.
-    if (!ReceiveSome() && lastCount_ > 0 && heard_ <= http::ShortAnswerBytes && running_)
+    const long taken = ReceiveSome();
+    if (taken > 0 && taken < static_cast<long>(ReceiveAreaSize) &&
+        heard_ <= http::ShortAnswerBytes && running_)
         ReceiveSome();
 }
 
-// True when the area was filled, so that more may be waiting.
-bool THttpTransfer::ReceiveSome() {
+// What the receive took (the whole area: more may be waiting), 0 or -1.
+long THttpTransfer::ReceiveSome() {
     char* const chunk = ReceiveArea();
     uint16_t error = 0;
     const long count = socket_->Receive(chunk, ReceiveAreaSize, error);
-    lastCount_ = count;
     if (count <= 0)
-        return false;
+        return count;
     const size_t size = static_cast<size_t>(count);
     heard_ += size;
     if (headerDone_) {
@@ -160,7 +161,7 @@ bool THttpTransfer::ReceiveSome() {
     } else {
         TakeHeaderBytes(chunk, size);
     }
-    return size == ReceiveAreaSize;
+    return count;
 }
 
 // Takes the header a line at a time, as much of a line as came; what follows its end is body.

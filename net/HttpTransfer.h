@@ -70,7 +70,7 @@ private:
     // The receives of one read event: one, and after a short one of a short answer one more
     // look for the server's close.
     void ReceiveBurst();
-    bool ReceiveSome();
+    long ReceiveSome();
     void TakeHeaderBytes(const char* data, size_t size);
     void TakeHeaderLine(const std::string& line);
     void ServerClosed();
@@ -89,7 +89,6 @@ private:
     size_t headerBytes_ = 0;
     bool statusSeen_ = false, headerDone_ = false, running_ = false;
     uint64_t heard_ = 0;
-    long lastCount_ = 0; // what the latest receive took
     uint16_t closeError_ = 0; // the error the server's side ended the connection with, if any
     int replyCode_ = 0;
     int redirects_ = 0;

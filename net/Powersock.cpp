@@ -131,14 +131,15 @@ void TPowersock::OnMessage(int message) {
 // A step that filled a whole chunk would post a read-more request; the next few such requests
 // are served here at once, and only the last one is posted.
 void TPowersock::ReadSteps() {
+    const long chunk = static_cast<long>(ChunkSize);
     int step = 0;
-    bool full = false;
-    while ((full = ReadToStream()) && !cancelRequested_ && ++step < StepsPerEvent) {
+    long taken = 0;
+    while ((taken = ReadToStream()) == chunk && !cancelRequested_ && ++step < StepsPerEvent) {
     }
     bool readMore = step == StepsPerEvent;
-    if (!full && lastStepBytes_ > 0 && LookForEndWithin != 0 && bytesHeard_ <= LookForEndWithin &&
+    if (taken > 0 && taken < chunk && LookForEndWithin != 0 && bytesHeard_ <= LookForEndWithin &&
         !cancelRequested_ && socket_->IsConnected())
-        readMore = ReadToStream();
+        readMore = ReadToStream() == chunk;
     FlushCapture();
     if (readMore)
         PostReadMore();

@@ -197,8 +197,8 @@ private:
     void OnMessage(int message);
     void OnAcceptReady(uint16_t error);
     void OnLookupReply(uint16_t error, uint32_t address);
-    // One receive step; true when it filled a whole chunk, so that more may be waiting.
-    bool ReadToStream();
+    // One receive step; what it took (a whole chunk: more may be waiting), 0 or -1.
+    long ReadToStream();
     // One send step; true when it sent a whole chunk and more is queued.
     bool WriteFromStream();
     void ReadSteps();
@@ -244,7 +244,6 @@ private:
     bool acceptReply_ = false;
     bool readMorePending_ = false;
     bool sendMorePending_ = false;
-    long lastStepBytes_ = 0; // what the latest receive step took
 
     ByteQueue receiveStream_;
     ByteQueue sendStream_;

@@ -92,20 +92,18 @@ void TPowersock::DropStaged() {
     stagedAt_ = 0;
 }
 
-bool TPowersock::ReadToStream() {
-    lastStepBytes_ = 0;
+long TPowersock::ReadToStream() {
     if (cancelRequested_)
         socket_->Select(0);
     if (busy_)
-        return false;
+        return 0;
     bool failed = false;
-    bool fullChunk = false;
+    long count = 0;
     {
         FlagScope busy(busy_);
         Report(8, "ReadToStream");
         uint16_t error = 0;
-        const long count = ReceiveChunk(error);
-        lastStepBytes_ = count;
+        count = ReceiveChunk(error);
         if (count < 0 && error != platform::SocketError::WouldBlock) {
             // Nothing is raised here: the close event that follows a broken connection ends
             // the waits that depend on it.
@@ -114,11 +112,10 @@ bool TPowersock::ReadToStream() {
             if (OnError)
                 OnError(this, error, ErrorText(error));
         }
-        fullChunk = count == static_cast<long>(ChunkSize);
     }
     if (!failed && receiveHook_)
         receiveHook_(this);
-    return fullChunk;
+    return count;
 }
 
 void TPowersock::DrainOnClose() {
@@ -354,7 +351,6 @@ void TPowersock::CaptureTo(TFileStream& file) {
     counting_ = true;
     captureFile_ = &file;
     captureError_ = nullptr;
-    captureFill_ = 0;
     StageAtStart();
     bytesReceived_ = 0;
     if (!receiveStream_.Empty()) {

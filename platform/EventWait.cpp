@@ -21,14 +21,25 @@ struct ActiveWait {
 };
 thread_local std::vector<ActiveWait> activeWaits;
 
+struct OwedCall {
+    const void* owner;
+    std::function<void()> call;
+};
+thread_local std::deque<OwedCall> owedCalls;
+
+void RunOwedCalls() {
+    while (!owedCalls.empty()) {
+        const std::function<void()> call = std::move(owedCalls.front().call);
+        owedCalls.pop_front();
+        call();
+    }
+}
+
 // A dispatcher first delivers the posted events and then blocks until a socket or timer event
 // comes, even when one of those posted events (a read-more request, a lookup reply, a cancel
 // run by a queued call) has just met the condition of the wait or owed a call. Just before it
 // blocks it says so; the calls owed by then run, and if they ran or the innermost wait is met,
 // the dispatcher is woken so that the wait looks again at once.
-void RunOwedCalls();
-bool AnyOwedCalls();
-
 void ConnectBlockHook() {
     thread_local QPointer<QAbstractEventDispatcher> hooked;
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
@@ -37,7 +48,7 @@ void ConnectBlockHook() {
     hooked = dispatcher;
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
                      [dispatcher]() {
-                         const bool ran = AnyOwedCalls();
+                         const bool ran = !owedCalls.empty();
                          RunOwedCalls();
                          // A condition found met is not asked again: one that moves on as it
                          // looks (how far a line was searched) could forget what it found.
@@ -46,24 +57,6 @@ void ConnectBlockHook() {
                          if (ran || (!activeWaits.empty() && activeWaits.back().met))
                              dispatcher->wakeUp();
                      });
-}
-
-struct OwedCall {
-    const void* owner;
-    std::function<void()> call;
-};
-thread_local std::deque<OwedCall> owedCalls;
-
-bool AnyOwedCalls() {
-    return !owedCalls.empty();
-}
-
-void RunOwedCalls() {
-    while (!owedCalls.empty()) {
-        const std::function<void()> call = std::move(owedCalls.front().call);
-        owedCalls.pop_front();
-        call();
-    }
 }
 
 struct WaitScope {
